@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/counted.h"
+
+namespace stand_in {
+
+// Keeps every line it is given.
+class message_receiver final : public counted<kestrune::message_receiver> {
+public:
+    message_receiver(reference_audit& audit, std::string name)
+        : counted(audit, kestrune::message_receiver_guid, std::move(name))
+    {}
+
+    void __thiscall print(const char* text, std::size_t length) override
+    {
+        lines.push_back(length == SIZE_MAX ? std::string(text) : std::string(text, length));
+        if (journal != nullptr)
+            journal->push_back(audit_name());
+    }
+
+    std::vector<std::string> lines;
+    // When set, shared by several receivers to show the order in which they were called.
+    std::vector<std::string>* journal = nullptr;
+};
+
+} // namespace stand_in

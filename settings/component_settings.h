@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+
+#include "settings/config_variable.h"
+
+namespace velmora {
+
+// The component's seven settings, read in place whenever a value is needed.
+extern config_string now_playing_script;
+extern config_string output_path;
+extern config_string exit_text;
+extern config_int output_encoding;
+extern config_int log_mode;
+extern config_block<10> event_settings;
+extern config_block<8> output_targets;
+
+// Words of event_settings. Switches hold 0 or 1.
+enum event_word : std::size_t {
+    on_new_track = 0,
+    on_pause = 1,
+    on_stop = 2,
+    on_every_second = 3,
+    delay_enabled = 4,
+    delay_ms = 5,
+};
+
+// Words of output_targets.
+enum output_target_word : std::size_t {
+    save_to_file = 0,
+    copy_to_clipboard = 1,
+};
+
+// Values of output_encoding.
+enum output_encoding_value : std::int32_t {
+    encoding_utf8 = 0,
+    encoding_utf8_with_header = 1,
+    encoding_unicode = 2,
+    encoding_ansi = 3,
+};
+
+extern const char default_now_playing_script[];
+extern const char default_exit_text[];
+inline constexpr std::int32_t default_output_encoding = encoding_utf8_with_header;
+
+} // namespace velmora

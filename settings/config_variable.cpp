@@ -1,0 +1,94 @@
+#include "settings/config_variable.h"
+
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+constexpr std::size_t string_piece = 256;
+
+config_variable* registry_head = nullptr;
+} // namespace
+
+config_variable::config_variable(const GUID& guid) noexcept : guid_(guid), next_(registry_head)
+{
+    registry_head = this;
+}
+
+config_variable* settings_registry() noexcept
+{
+    return registry_head;
+}
+
+config_string::config_string(const GUID& guid, const char* default_text) : config_variable(guid), value_(default_text)
+{}
+
+void config_string::write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort)
+{
+    stream.write(value_.c_str(), value_.size(), abort);
+}
+
+void config_string::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
+{
+    doubling_utf8_string stored;
+    char piece[string_piece];
+    for (;;) {
+        const std::size_t count = stream.read(piece, sizeof piece, abort);
+        stored.append_bytes(piece, count);
+        if (count < sizeof piece)
+            break;
+    }
+    value_.assign(stored.c_str());
+}
+
+config_int::config_int(const GUID& guid, std::int32_t default_value) noexcept
+    : config_variable(guid), value_(default_value)
+{}
+
+void config_int::write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort)
+{
+    stream.write(&value_, sizeof value_, abort);
+}
+
+void config_int::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
+{
+    std::int32_t stored;
+    stream.read_exact(&stored, sizeof stored, abort);
+    value_ = stored;
+}
+
+template <std::size_t word_count>
+config_block<word_count>::config_block(const GUID& guid, const std::array<std::uint32_t, word_count>& defaults) noexcept
+    : config_variable(guid)
+{
+    set_words(defaults);
+}
+
+template <std::size_t word_count>
+void config_block<word_count>::set_words(const std::array<std::uint32_t, word_count>& words) noexcept
+{
+    for (std::size_t index = 0; index < word_count; ++index)
+        set_word(index, words[index]);
+}
+
+template <std::size_t word_count>
+void config_block<word_count>::write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort)
+{
+    std::array<std::uint32_t, word_count> words;
+    for (std::size_t index = 0; index < word_count; ++index)
+        words[index] = word(index);
+    stream.write(words.data(), sizeof words, abort);
+}
+
+template <std::size_t word_count>
+void config_block<word_count>::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
+{
+    std::array<std::uint32_t, word_count> stored;
+    stream.read_exact(stored.data(), sizeof stored, abort);
+    set_words(stored);
+}
+
+template class config_block<10>;
+template class config_block<8>;
+
+} // namespace velmora

@@ -1,0 +1,351 @@
+#include "settings/settings_store.h"
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/host_exceptions.h"
+#include "host/memory_streams.h"
+#include "settings/component_settings.h"
+
+namespace velmora {
+namespace {
+
+// The settings as a plain record, to compare, restore and model them.
+struct settings_values {
+    std::string script, path, exit;
+    std::int32_t encoding, log;
+    std::array<std::uint32_t, 10> events;
+    std::array<std::uint32_t, 8> targets;
+
+    bool operator==(const settings_values& other) const
+    {
+        return script == other.script && path == other.path && exit == other.exit && encoding == other.encoding &&
+               log == other.log && events == other.events && targets == other.targets;
+    }
+};
+
+const settings_values defaults = {
+    "$if(%isplaying%,\r\n$if(%ispaused%,\r\npaused\r\n,\r\nplaying\r\n): %artist% - %title%,\r\nstopped\r\n)",
+    "",
+    "not running",
+    1,
+    0,
+    {1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+    {1, 0, 0, 0, 0, 0, 0, 0},
+};
+
+settings_values current()
+{
+    settings_values values{now_playing_script.text(),
+                           output_path.text(),
+                           exit_text.text(),
+                           output_encoding.value(),
+                           log_mode.value(),
+                           {},
+                           {}};
+    for (std::size_t index = 0; index < values.events.size(); ++index)
+        values.events[index] = event_settings.word(index);
+    for (std::size_t index = 0; index < values.targets.size(); ++index)
+        values.targets[index] = output_targets.word(index);
+    return values;
+}
+
+void apply(const settings_values& values)
+{
+    now_playing_script.set(values.script.c_str());
+    output_path.set(values.path.c_str());
+    exit_text.set(values.exit.c_str());
+    output_encoding.set(values.encoding);
+    log_mode.set(values.log);
+    for (std::size_t index = 0; index < values.events.size(); ++index)
+        event_settings.set_word(index, values.events[index]);
+    for (std::size_t index = 0; index < values.targets.size(); ++index)
+        output_targets.set_word(index, values.targets[index]);
+}
+
+const settings_values changed = {
+    "%title%", "C:\\out.txt", "gone", 3, 1, {0, 1, 0, 1, 1, 250, 7, 8, 9, 10}, {0, 1, 2, 3, 4, 5, 6, 7}};
+
+// Stored GUID bytes: 32-bit field and both 16-bit fields little-endian, then the eight bytes.
+const std::string script_guid("\x74\xCD\x9D\xDA\xC3\x54\xC4\x43\xBA\xC5\x8B\x43\x70\xEB\x51\x65", 16);
+const std::string path_guid("\x77\xE7\xC3\xCB\x0A\x9C\x5A\x42\x8A\x9A\x18\x88\xC3\xC8\xC9\xE6", 16);
+const std::string exit_guid("\xE8\xDD\xFC\x0B\xB0\xEA\xA7\x4D\xA0\x4D\x7B\x91\x57\xB2\x36\xB4", 16);
+const std::string encoding_guid("\x9A\x88\x39\x80\xFB\xCE\x08\x40\x99\x00\x67\xE8\x50\xA8\x8D\x82", 16);
+const std::string log_guid("\xCE\xD4\xE4\x33\xAB\x7B\x10\x40\x9E\x81\xC7\xFF\x08\x7E\xE5\x1A", 16);
+const std::string events_guid("\x67\xB6\x43\xA8\xA7\x65\xB3\x43\xB9\x54\x28\x31\x29\x87\x95\xD9", 16);
+const std::string targets_guid("\x1A\x70\x22\x20\x3D\x8B\x89\x42\xAB\xD8\x78\x60\x4C\xF9\x3F\x00", 16);
+const std::string foreign_guid("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10", 16);
+
+std::string le32(std::uint32_t value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
+std::string record(const std::string& guid, const std::string& payload)
+{
+    return guid + le32(static_cast<std::uint32_t>(payload.size())) + payload;
+}
+
+template <std::size_t count> std::string words(const std::array<std::uint32_t, count>& values)
+{
+    std::string bytes;
+    for (std::uint32_t value : values)
+        bytes += le32(value);
+    return bytes;
+}
+
+void load(const std::string& data)
+{
+    stand_in::memory_read_stream stream(data);
+    stand_in::scripted_abort abort;
+    load_settings(stream, abort);
+}
+
+std::string save()
+{
+    stand_in::memory_write_stream stream;
+    stand_in::scripted_abort abort;
+    save_settings(stream, abort);
+    return stream.bytes;
+}
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override { apply(defaults); }
+    void TearDown() override { apply(defaults); }
+};
+
+TEST_F(SettingsStore, DefaultsSaveAsSevenRecordsNewestFirst)
+{
+    const std::string expected = record(targets_guid, words(defaults.targets)) +
+                                 record(events_guid, words(defaults.events)) + record(log_guid, le32(0)) +
+                                 record(encoding_guid, le32(1)) + record(exit_guid, "not running") +
+                                 record(path_guid, "") + record(script_guid, defaults.script);
+    EXPECT_EQ(save(), expected);
+
+    stand_in::memory_write_stream stream;
+    stand_in::scripted_abort abort;
+    save_settings(stream, abort);
+    EXPECT_EQ(stream.write_calls, 20u) << "GUID, length and payload are separate writes; an empty payload is none";
+}
+
+TEST_F(SettingsStore, SavedSettingsLoadBackWhole)
+{
+    apply(changed);
+    const std::string saved = save();
+    apply(defaults);
+    load(saved);
+    EXPECT_EQ(current(), changed);
+}
+
+TEST_F(SettingsStore, AnEmptyConfigurationKeepsEveryDefault)
+{
+    load("");
+    EXPECT_EQ(current(), defaults);
+}
+
+TEST_F(SettingsStore, OnlyTheStoredRecordsChange)
+{
+    load(record(log_guid, le32(1)) + record(encoding_guid, le32(2)));
+    settings_values expected = defaults;
+    expected.log = 1;
+    expected.encoding = 2;
+    EXPECT_EQ(current(), expected);
+}
+
+TEST_F(SettingsStore, AShortBlockChangesNoWordAndALongOneGivesItsFirstWords)
+{
+    load(record(events_guid, std::string(32, '\x05')) + record(log_guid, le32(1)));
+    settings_values expected = defaults;
+    expected.log = 1;
+    EXPECT_EQ(current(), expected) << "a short block is not applied word by word, and loading goes on";
+
+    load(record(events_guid, words(changed.events) + std::string(8, '\x7F')) + record(encoding_guid, le32(0)));
+    expected.events = changed.events;
+    expected.encoding = 0;
+    EXPECT_EQ(current(), expected);
+}
+
+TEST_F(SettingsStore, AShortIntegerIsIgnored)
+{
+    load(record(encoding_guid, "\x03\x00") + record(exit_guid, "after"));
+    EXPECT_EQ(output_encoding.value(), 1);
+    EXPECT_STREQ(exit_text.text(), "after");
+}
+
+TEST_F(SettingsStore, AForeignRecordIsSkippedWhole)
+{
+    load(record(log_guid, le32(1)) + record(foreign_guid, std::string(1000, '\xAA')) + record(exit_guid, "bye"));
+    EXPECT_EQ(log_mode.value(), 1);
+    EXPECT_STREQ(exit_text.text(), "bye");
+}
+
+TEST_F(SettingsStore, StringsOfWholePiecesAreReadWhole)
+{
+    for (std::size_t length : {255u, 256u, 257u, 512u, 1000u}) {
+        const std::string text(length, 'p');
+        load(record(path_guid, text) + record(log_guid, le32(static_cast<std::uint32_t>(length % 2))));
+        EXPECT_EQ(output_path.text(), text);
+        EXPECT_EQ(log_mode.value(), static_cast<std::int32_t>(length % 2));
+    }
+    load(record(path_guid, ""));
+    EXPECT_STREQ(output_path.text(), "");
+}
+
+TEST_F(SettingsStore, DataEndingInsideAPayloadKeepsWhatCameBeforeAndThrows)
+{
+    EXPECT_THROW(load(record(log_guid, le32(1)) + path_guid + le32(10) + "C:\\pa"),
+                 kestrune_io::exception_io_data_truncation);
+    EXPECT_EQ(log_mode.value(), 1);
+    EXPECT_STREQ(output_path.text(), "C:\\pa");
+
+    EXPECT_THROW(load(encoding_guid + le32(4) + "\x02"), kestrune_io::exception_io_data_truncation);
+    EXPECT_EQ(output_encoding.value(), 1);
+    EXPECT_THROW(load(foreign_guid + le32(100) + "abc"), kestrune_io::exception_io_data_truncation);
+    EXPECT_THROW(load(log_guid + "\x04\x00"), kestrune_io::exception_io_data_truncation);
+}
+
+TEST_F(SettingsStore, APartialGuidAtTheEndIsIgnored)
+{
+    load(record(log_guid, le32(1)) + log_guid.substr(0, 9));
+    EXPECT_EQ(log_mode.value(), 1);
+}
+
+TEST_F(SettingsStore, AnAbortIsNeverSwallowed)
+{
+    for (unsigned question = 1; question <= 4; ++question) {
+        stand_in::memory_read_stream stream(record(log_guid, le32(1)) + record(events_guid, words(changed.events)));
+        stand_in::scripted_abort abort(question);
+        EXPECT_THROW(load_settings(stream, abort), kestrune_io::exception_aborted) << question;
+    }
+    for (unsigned question = 1; question <= 3; ++question) {
+        stand_in::memory_write_stream stream;
+        stand_in::scripted_abort abort(question);
+        EXPECT_THROW(save_settings(stream, abort), kestrune_io::exception_aborted) << question;
+    }
+}
+
+TEST_F(SettingsStore, SavingStopsAtTheFirstStreamFailureWithEarlierRecordsWritten)
+{
+    stand_in::memory_write_stream stream;
+    stand_in::scripted_abort abort;
+    stream.fail_after(72);
+    EXPECT_THROW(save_settings(stream, abort), kestrune_io::exception_io);
+    EXPECT_EQ(stream.bytes, record(targets_guid, words(defaults.targets)) + events_guid + le32(40));
+}
+
+TEST_F(SettingsStore, ResetTouchesOnlyScriptExitTextAndEncoding)
+{
+    apply(changed);
+    reset_page_settings();
+    settings_values expected = changed;
+    expected.script = defaults.script;
+    expected.exit = defaults.exit;
+    expected.encoding = defaults.encoding;
+    EXPECT_EQ(current(), expected);
+}
+
+// What loading must do, worked out independently record by record: the final values and whether it throws.
+struct load_outcome {
+    settings_values values;
+    bool truncated;
+};
+
+load_outcome model_load(const std::string& data, settings_values values)
+{
+    std::size_t position = 0;
+    const auto take = [&](std::size_t count) {
+        const std::size_t available = std::min(count, data.size() - position);
+        std::string bytes = data.substr(position, available);
+        position += available;
+        return bytes;
+    };
+    for (;;) {
+        const std::string guid = take(16);
+        if (guid.size() < 16)
+            return {values, false};
+        const std::string length_bytes = take(4);
+        if (length_bytes.size() < 4)
+            return {values, true};
+        std::uint32_t length;
+        std::memcpy(&length, length_bytes.data(), 4);
+        const std::string payload = take(length);
+        const auto as_int = [&](std::int32_t& value) {
+            if (payload.size() >= 4)
+                std::memcpy(&value, payload.data(), 4);
+        };
+        const auto as_text = [&](std::string& value) { value = std::string(payload.c_str()); };
+        if (guid == script_guid)
+            as_text(values.script);
+        else if (guid == path_guid)
+            as_text(values.path);
+        else if (guid == exit_guid)
+            as_text(values.exit);
+        else if (guid == encoding_guid)
+            as_int(values.encoding);
+        else if (guid == log_guid)
+            as_int(values.log);
+        else if (guid == events_guid && payload.size() >= 40)
+            std::memcpy(values.events.data(), payload.data(), 40);
+        else if (guid == targets_guid && payload.size() >= 32)
+            std::memcpy(values.targets.data(), payload.data(), 32);
+        if (payload.size() < length)
+            return {values, true};
+    }
+}
+
+std::string mutate(std::string data, std::mt19937& random)
+{
+    const auto pick = [&](std::size_t limit) { return std::uniform_int_distribution<std::size_t>(0, limit)(random); };
+    switch (pick(4)) {
+    case 0:
+        return data.substr(0, pick(data.size()));
+    case 1:
+        if (!data.empty())
+            data[pick(data.size() - 1)] = static_cast<char>(pick(255));
+        return data;
+    case 2: {
+        const std::size_t at = pick(data.size());
+        return data.substr(0, at) + le32(static_cast<std::uint32_t>(pick(600))) + data.substr(at);
+    }
+    case 3: {
+        // A length field of some record, anywhere in the first records, made smaller or larger.
+        const std::size_t at = 16 + 36 * pick(2);
+        if (at + 4 <= data.size())
+            data.replace(at, 4, le32(static_cast<std::uint32_t>(pick(80))));
+        return data;
+    }
+    default:
+        return data.substr(pick(data.size()));
+    }
+}
+
+TEST_F(SettingsStore, MutatedAndTruncatedConfigurationsLoadAsTheFormatSays)
+{
+    apply(changed);
+    const std::string valid = save() + record(foreign_guid, "extra");
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string data = mutate(valid, random);
+        if (round % 3 == 0)
+            data = mutate(data, random);
+        apply(defaults);
+        const load_outcome expected = model_load(data, defaults);
+        bool truncated = false;
+        try {
+            load(data);
+        } catch (const kestrune_io::exception_io_data_truncation&) {
+            truncated = true;
+        }
+        ASSERT_EQ(truncated, expected.truncated) << "round " << round;
+        ASSERT_TRUE(current() == expected.values) << "round " << round;
+    }
+}
+
+} // namespace
+} // namespace velmora
