@@ -40,6 +40,8 @@ public:
     ~audited_object();
 
     const std::string& audit_name() const noexcept { return name_; }
+    // The audit this object reports to, for the objects it makes in turn.
+    reference_audit& audit_of_this() const noexcept { return audit_; }
     std::int32_t references() const noexcept { return references_.load(); }
     bool released_below_host_reference() const noexcept { return over_released_.load(); }
 
