@@ -1,0 +1,94 @@
+#include "pipeline/playback_event_sink.h"
+
+#include <cstring>
+#include <utility>
+
+#include "component/service_ptr.h"
+#include "pipeline/output_writer.h"
+#include "pipeline/text_formatting.h"
+#include "settings/component_settings.h"
+
+namespace velmora {
+
+namespace {
+
+// A static service answers only its own class, and hands itself out without counting.
+bool hand_out_static_service(kestrune::service_object* self, const GUID& own_guid, kestrune::service_object** out,
+                             const GUID& guid)
+{
+    if (std::memcmp(&guid, &own_guid, sizeof guid) != 0)
+        return false;
+    service_ptr<kestrune::service_object>::adopt(std::exchange(*out, self));
+    return true;
+}
+
+} // namespace
+
+bool playback_event_sink::query_by_guid(kestrune::service_object** out, const GUID& guid)
+{
+    return hand_out_static_service(this, kestrune::playback_event_sink_guid, out, guid);
+}
+
+void playback_event_sink::request_write_if(std::size_t switch_word)
+{
+    if (event_settings.word(switch_word) != 0)
+        scheduler_.request_write();
+}
+
+void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t) { scheduler_.request_write(); }
+
+void playback_event_sink::on_new_track(kestrune::track_handle* track)
+{
+    const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
+    request_write_if(event_word::on_new_track);
+}
+
+void playback_event_sink::on_playback_stop(std::int32_t reason)
+{
+    if (reason != silent_stop_reason)
+        request_write_if(event_word::on_stop);
+}
+
+void playback_event_sink::on_seek(double) {}
+
+void playback_event_sink::on_pause(std::int32_t) { request_write_if(event_word::on_pause); }
+
+void playback_event_sink::on_track_edited(kestrune::track_handle* track)
+{
+    service_ptr<kestrune::track_handle>::adopt(track);
+}
+
+void playback_event_sink::on_dynamic_info(const void*) {}
+
+void playback_event_sink::on_dynamic_track_info(const void*) { request_write_if(event_word::on_new_track); }
+
+void playback_event_sink::on_playback_time(double) { request_write_if(event_word::on_every_second); }
+
+void playback_event_sink::on_volume_change(float) {}
+
+bool init_quit_hook::query_by_guid(kestrune::service_object** out, const GUID& guid)
+{
+    return hand_out_static_service(this, kestrune::init_quit_hook_guid, out, guid);
+}
+
+void init_quit_hook::on_startup()
+{
+    utf8_string text;
+    format_now_playing(now_playing_script.text(), text);
+    write_output(text);
+}
+
+void init_quit_hook::on_shutdown()
+{
+    scheduler_.close();
+    utf8_string text(exit_text.text());
+    substitute_datetime_field(text);
+    if (log_mode.value() != 0) {
+        if (text.empty())
+            return;
+        text.append_bytes("\r\n", 2);
+    }
+    write_output(text);
+}
+
+} // namespace velmora

@@ -1,0 +1,144 @@
+#include "pipeline/write_scheduler.h"
+
+#include <new>
+
+#include "component/host_services.h"
+#include "component/service_ptr.h"
+#include "pipeline/main_thread_write.h"
+#include "pipeline/output_writer.h"
+#include "pipeline/text_formatting.h"
+#include "settings/component_settings.h"
+#include "ui/preferences_window.h"
+
+namespace velmora {
+
+namespace {
+
+// What the starter hands the worker; lives on the starter's stack until the worker signals that it has read it.
+struct worker_start {
+    HANDLE started;
+    const write_scheduler* scheduler;
+    HMODULE module;
+};
+
+// The scheduler whose worker runs on this thread, for the timer procedure, which gets no argument of its own.
+thread_local const write_scheduler* worker_scheduler = nullptr;
+
+void CALLBACK on_timer_elapsed(HWND, UINT, UINT_PTR, DWORD) noexcept
+{
+    // Nothing may leave a timer procedure. A failed lookup or allocation drops this elapse's write; the callback
+    // made before the lookup is released with it, and the timer goes on.
+    try {
+        auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(*worker_scheduler));
+        callback->add_ref();
+        const auto manager =
+            lookup_service<kestrune::main_thread_callback_manager>(kestrune::main_thread_callback_manager_guid);
+        manager->queue_callback(callback.detach());
+    } catch (...) {
+    }
+}
+
+DWORD WINAPI run_worker(void* argument) noexcept
+{
+    const worker_start start = *static_cast<const worker_start*>(argument);
+    worker_scheduler = start.scheduler;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    SetEvent(start.started);
+
+    UINT_PTR timer = 0;
+    for (;;) {
+        const BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        if (result == 0)
+            break;
+        if (result == -1)
+            continue;
+        if (message.message == MSG_ARM_DELAY && message.wParam == arm_delay_wparam &&
+            message.lParam == arm_delay_lparam) {
+            if (timer != 0)
+                KillTimer(nullptr, timer);
+            timer = SetTimer(nullptr, 0, static_cast<UINT>(event_settings.word(delay_ms)), on_timer_elapsed);
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (timer != 0)
+        KillTimer(nullptr, timer);
+    // Drops the worker's own reference on the module without returning into it.
+    FreeLibraryAndExitThread(start.module, 0);
+}
+
+// A reference on the module that holds this code, so that it stays loaded while the worker runs.
+HMODULE reference_this_module() noexcept
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&run_worker),
+                       &module);
+    return module;
+}
+
+} // namespace
+
+void write_now_playing()
+{
+    utf8_string text;
+    format_now_playing(now_playing_script.text(), text);
+    write_output(text);
+    if (preferences_window != nullptr)
+        PostMessageW(preferences_window, WM_REFRESH_PREVIEW, 0, 0);
+}
+
+write_scheduler::~write_scheduler() { stop_worker(false); }
+
+bool write_scheduler::start_worker()
+{
+    const HANDLE started = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (started == nullptr)
+        return false;
+    worker_start start{started, this, reference_this_module()};
+    worker_thread_ = CreateThread(nullptr, 0, run_worker, &start, 0, &worker_thread_id_);
+    if (worker_thread_ != nullptr) {
+        WaitForSingleObject(started, INFINITE);
+    } else {
+        worker_thread_id_ = 0;
+        if (start.module != nullptr)
+            FreeLibrary(start.module);
+    }
+    CloseHandle(started);
+    return worker_thread_ != nullptr;
+}
+
+void write_scheduler::request_write()
+{
+    if (closed())
+        return;
+    if (event_settings.word(delay_enabled) == 0) {
+        write_now_playing();
+        return;
+    }
+    if (worker_thread_ == nullptr && !start_worker()) {
+        write_now_playing();
+        return;
+    }
+    PostThreadMessageW(worker_thread_id_, MSG_ARM_DELAY, arm_delay_wparam, arm_delay_lparam);
+}
+
+void write_scheduler::close()
+{
+    closed_ = true;
+    stop_worker(true);
+}
+
+void write_scheduler::stop_worker(bool wait) noexcept
+{
+    if (worker_thread_ == nullptr)
+        return;
+    PostThreadMessageW(worker_thread_id_, WM_QUIT, 0, 0);
+    if (wait)
+        WaitForSingleObject(worker_thread_, INFINITE);
+    CloseHandle(worker_thread_);
+    worker_thread_ = nullptr;
+    worker_thread_id_ = 0;
+}
+
+} // namespace velmora

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+
+#include <windows.h>
+
+namespace velmora {
+
+// Formats the stored script, writes it, and asks an open preferences page to refresh its preview.
+void write_now_playing();
+
+// Carries out event-driven writes: at once, or with the delay on through a worker thread whose periodic thread
+// timer is restarted by every request, so that a burst of requests gives one write a delay after the last, and
+// then one each period. Its first two fields are the worker's thread handle and id.
+class write_scheduler {
+public:
+    write_scheduler() noexcept = default;
+    write_scheduler(const write_scheduler&) = delete;
+    write_scheduler& operator=(const write_scheduler&) = delete;
+    // Never waits: it may run under the loader lock. The worker keeps the module loaded while it runs, so it has
+    // ended before the module goes away.
+    ~write_scheduler();
+
+    void request_write();
+
+    // At host shut-down: ends the worker and its timer, and from then on writes nothing, so that no write can
+    // replace the exit text.
+    void close();
+    bool closed() const noexcept { return closed_.load(); }
+
+    HANDLE worker_thread() const noexcept { return worker_thread_; }
+    DWORD worker_thread_id() const noexcept { return worker_thread_id_; }
+
+private:
+    bool start_worker();
+    void stop_worker(bool wait) noexcept;
+
+    HANDLE worker_thread_ = nullptr;
+    DWORD worker_thread_id_ = 0;
+    std::atomic<bool> closed_{false};
+};
+
+// The thread message that restarts the worker's timer, with its two fixed parameters.
+inline constexpr UINT MSG_ARM_DELAY = WM_USER + 4;
+inline constexpr WPARAM arm_delay_wparam = 1;
+inline constexpr LPARAM arm_delay_lparam = 2;
+
+} // namespace velmora

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "component/host_services.h"
+#include "host/main_thread_callback_manager.h"
+#include "host/message_receiver.h"
+#include "host/playback_services.h"
+#include "host/service_registry.h"
+#include "settings/component_settings.h"
+
+namespace velmora {
+
+// A stand-in host with every service the pipeline looks up, and an output file that grows by one byte per write:
+// the script is "x" and log mode appends it.
+class pipeline_fixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        registry.add(kestrune::playback_control_guid, control);
+        registry.add(kestrune::title_format_compiler_guid, compiler);
+        registry.add(kestrune::track_handle_factory_guid, factory);
+        registry.add(kestrune::main_thread_callback_manager_guid, callbacks);
+        registry.add(kestrune::message_receiver_guid, receiver);
+        set_service_registry(&registry);
+        set_services_ready(1);
+
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        path = std::wstring(folder) + L"velmora-pipeline-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+        DeleteFileW(path.c_str());
+        char utf8[MAX_PATH * 3];
+        WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+        output_path.set(utf8);
+        now_playing_script.set("x");
+        output_encoding.set(encoding_utf8);
+        log_mode.set(1);
+        for (std::size_t word = 0; word < 10; ++word)
+            event_settings.set_word(word, 0);
+    }
+
+    void TearDown() override
+    {
+        set_service_registry(nullptr);
+        set_services_ready(0);
+        output_path.set("");
+        now_playing_script.set(default_now_playing_script);
+        output_encoding.set(default_output_encoding);
+        log_mode.set(0);
+        for (std::size_t word = 0; word < 10; ++word)
+            event_settings.set_word(word, word < 3 ? 1 : 0);
+        DeleteFileW(path.c_str());
+        EXPECT_EQ(audit.findings(), "");
+    }
+
+    std::string file_text() const
+    {
+        std::ifstream file(path.c_str(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    std::size_t writes() const { return file_text().size(); }
+
+    // Runs the message loop of this (the host's main) thread for a while, so queued callbacks run.
+    static void pump_messages_for(DWORD milliseconds)
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < milliseconds) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+
+    std::wstring path;
+    stand_in::reference_audit audit;
+    stand_in::service_registry registry;
+    stand_in::playback_control control{audit};
+    stand_in::title_format_compiler compiler{audit};
+    stand_in::track_handle_factory factory{audit};
+    stand_in::main_thread_callback_manager callbacks{audit};
+    stand_in::message_receiver receiver{audit, "receiver"};
+};
+
+} // namespace velmora
