@@ -17,8 +17,8 @@ main_thread_callback_manager::main_thread_callback_manager(reference_audit& audi
     description.hInstance = GetModuleHandleW(nullptr);
     description.lpszClassName = window_class;
     RegisterClassW(&description);
-    window_ = CreateWindowExW(0, window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, description.hInstance,
-                              nullptr);
+    window_ =
+        CreateWindowExW(0, window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, description.hInstance, nullptr);
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -63,8 +63,7 @@ void main_thread_callback_manager::run_pending()
     }
 }
 
-LRESULT CALLBACK main_thread_callback_manager::window_procedure(HWND window, UINT message, WPARAM wparam,
-                                                                LPARAM lparam)
+LRESULT CALLBACK main_thread_callback_manager::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     if (message == run_pending_message) {
         auto* manager = reinterpret_cast<main_thread_callback_manager*>(GetWindowLongPtrW(window, GWLP_USERDATA));

@@ -17,7 +17,10 @@ std::int32_t main_thread_write::release()
     return count;
 }
 
-std::int32_t main_thread_write::add_ref() { return ++references_; }
+std::int32_t main_thread_write::add_ref()
+{
+    return ++references_;
+}
 
 bool main_thread_write::query_by_guid(kestrune::service_object** out, const GUID& guid)
 {

@@ -35,7 +35,10 @@ void playback_event_sink::request_write_if(std::size_t switch_word)
         scheduler_.request_write();
 }
 
-void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t) { scheduler_.request_write(); }
+void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t)
+{
+    scheduler_.request_write();
+}
 
 void playback_event_sink::on_new_track(kestrune::track_handle* track)
 {
@@ -51,7 +54,10 @@ void playback_event_sink::on_playback_stop(std::int32_t reason)
 
 void playback_event_sink::on_seek(double) {}
 
-void playback_event_sink::on_pause(std::int32_t) { request_write_if(event_word::on_pause); }
+void playback_event_sink::on_pause(std::int32_t)
+{
+    request_write_if(event_word::on_pause);
+}
 
 void playback_event_sink::on_track_edited(kestrune::track_handle* track)
 {
@@ -60,9 +66,15 @@ void playback_event_sink::on_track_edited(kestrune::track_handle* track)
 
 void playback_event_sink::on_dynamic_info(const void*) {}
 
-void playback_event_sink::on_dynamic_track_info(const void*) { request_write_if(event_word::on_new_track); }
+void playback_event_sink::on_dynamic_track_info(const void*)
+{
+    request_write_if(event_word::on_new_track);
+}
 
-void playback_event_sink::on_playback_time(double) { request_write_if(event_word::on_every_second); }
+void playback_event_sink::on_playback_time(double)
+{
+    request_write_if(event_word::on_every_second);
+}
 
 void playback_event_sink::on_volume_change(float) {}
 

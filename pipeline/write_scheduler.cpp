@@ -72,8 +72,7 @@ DWORD WINAPI run_worker(void* argument) noexcept
 HMODULE reference_this_module() noexcept
 {
     HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&run_worker),
-                       &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&run_worker), &module);
     return module;
 }
 
@@ -88,7 +87,10 @@ void write_now_playing()
         PostMessageW(preferences_window, WM_REFRESH_PREVIEW, 0, 0);
 }
 
-write_scheduler::~write_scheduler() { stop_worker(false); }
+write_scheduler::~write_scheduler()
+{
+    stop_worker(false);
+}
 
 bool write_scheduler::start_worker()
 {
