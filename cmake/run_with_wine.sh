@@ -5,8 +5,8 @@ set -e
 program_dir=$(cd "$(dirname "$1")" && pwd)
 : "${WINEPREFIX:=$(dirname "$program_dir")/wineprefix}"
 : "${WINEDEBUG:=-all}"
-# No Mono or Gecko install prompts when the prefix is made.
-: "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
+# No Mono or Gecko install prompts when the prefix is made, and no debugger started on a crash.
+: "${WINEDLLOVERRIDES:=mscoree,mshtml=;winedbg.exe=d}"
 # Where 32-bit code runs through qemu-i386, a bounded guest address space makes each start seconds, not minutes.
 : "${QEMU_RESERVED_VA:=0x84000000}"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES QEMU_RESERVED_VA

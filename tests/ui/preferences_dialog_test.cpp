@@ -1,0 +1,335 @@
+#include "ui/preferences_dialog.h"
+
+#include <string>
+#include <vector>
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "component/host_services.h"
+#include "host/file_dialog_script.h"
+#include "host/playback_services.h"
+#include "host/service_registry.h"
+#include "settings/component_settings.h"
+#include "ui/preferences_ids.h"
+#include "ui/preferences_window.h"
+
+namespace velmora {
+namespace {
+
+std::wstring text_of(HWND window)
+{
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+    text.resize(text.size() - 1);
+    return text;
+}
+
+void pump_messages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+class PreferencesPage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        registry.add(kestrune::playback_control_guid, playback);
+        registry.add(kestrune::title_format_compiler_guid, compiler);
+        registry.add(kestrune::track_handle_factory_guid, factory);
+        set_service_registry(&registry);
+        host_window = CreateWindowExW(0, L"STATIC", L"host preferences", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 700,
+                                      640, nullptr, nullptr, nullptr, nullptr);
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(host_window);
+        set_service_registry(nullptr);
+        now_playing_script.set(default_now_playing_script);
+        output_path.set("");
+        exit_text.set(default_exit_text);
+        output_encoding.set(default_output_encoding);
+        log_mode.set(0);
+        const std::uint32_t events[] = {1, 1, 1, 0, 0, 0};
+        for (std::size_t word = 0; word < 6; ++word)
+            event_settings.set_word(word, events[word]);
+        output_targets.set_word(save_to_file, 1);
+        output_targets.set_word(copy_to_clipboard, 0);
+        stand_in_show_file_dialog();
+        EXPECT_EQ(audit.findings(), "");
+    }
+
+    HWND open_page()
+    {
+        const HWND window = page.create(host_window);
+        EXPECT_NE(window, nullptr);
+        return window;
+    }
+
+    HWND item(int control) const { return GetDlgItem(page.window(), control); }
+    std::wstring preview() const { return text_of(item(IDC_PREVIEW)); }
+
+    void notify(int control, int notification)
+    {
+        SendMessageW(page.window(), WM_COMMAND, MAKEWPARAM(control, notification),
+                     reinterpret_cast<LPARAM>(item(control)));
+    }
+
+    // As typing does: the edit notifies its change.
+    void type_script(const wchar_t* text)
+    {
+        SendMessageW(item(IDC_SCRIPT), EM_SETSEL, 0, -1);
+        SendMessageW(item(IDC_SCRIPT), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+    }
+
+    void click(int control, bool check)
+    {
+        CheckDlgButton(page.window(), control, check ? BST_CHECKED : BST_UNCHECKED);
+        notify(control, BN_CLICKED);
+    }
+
+    stand_in::reference_audit audit;
+    stand_in::service_registry registry;
+    stand_in::playback_control playback{audit};
+    stand_in::title_format_compiler compiler{audit};
+    stand_in::track_handle_factory factory{audit};
+    stand_in::track_handle song{audit, "song", {{"artist", "A"}, {"title", "T"}}};
+    HWND host_window = nullptr;
+    preferences_dialog page;
+};
+
+TEST_F(PreferencesPage, ShowsEverySettingWhenItOpens)
+{
+    output_path.set("C:\\now.txt");
+    exit_text.set("bye");
+    output_encoding.set(encoding_ansi);
+    log_mode.set(1);
+    event_settings.set_word(delay_enabled, 1);
+    event_settings.set_word(delay_ms, 750);
+    output_targets.set_word(copy_to_clipboard, 1);
+    playback.playing = &song;
+
+    const HWND window = open_page();
+    EXPECT_EQ(preferences_window, window);
+    EXPECT_EQ(GetParent(window), host_window);
+    EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\now.txt");
+    EXPECT_EQ(text_of(item(IDC_EXIT_TEXT)), L"bye");
+    EXPECT_EQ(text_of(item(IDC_SCRIPT)), L"$if(%isplaying%,\r\n$if(%ispaused%,\r\npaused\r\n,\r\nplaying\r\n): "
+                                         L"%artist% - %title%,\r\nstopped\r\n)");
+    EXPECT_EQ(SendMessageW(item(IDC_ENCODING), CB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(SendMessageW(item(IDC_ENCODING), CB_GETCURSEL, 0, 0), 3);
+    EXPECT_EQ(IsDlgButtonChecked(window, IDC_LOG_MODE), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(window, IDC_DELAY_ENABLED), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(window, IDC_SAVE_TO_FILE), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(window, IDC_COPY_TO_CLIPBOARD), BST_CHECKED);
+    EXPECT_EQ(text_of(item(IDC_DELAY_MS)), L"750");
+    EXPECT_EQ(preview(), L"playing: A - T");
+    ASSERT_NE(page.link(), nullptr);
+    EXPECT_STREQ(page.link()->target(), preferences_dialog::link_target);
+    EXPECT_STREQ(page.link()->caption(), L"velmora.example.org");
+
+    DestroyWindow(window);
+    EXPECT_EQ(preferences_window, nullptr);
+    EXPECT_EQ(page.link(), nullptr);
+}
+
+TEST_F(PreferencesPage, TextSettingsChangeOnlyWhenTheirEditLosesTheFocus)
+{
+    open_page();
+    SetWindowTextW(item(IDC_SCRIPT), L"%title%!");
+    EXPECT_STREQ(now_playing_script.text(), default_now_playing_script) << "typing alone stores nothing";
+    notify(IDC_SCRIPT, EN_KILLFOCUS);
+    EXPECT_STREQ(now_playing_script.text(), "%title%!");
+
+    SetWindowTextW(item(IDC_OUTPUT_PATH), L"C:\\caf\u00E9.txt");
+    notify(IDC_OUTPUT_PATH, EN_CHANGE);
+    EXPECT_STREQ(output_path.text(), "");
+    notify(IDC_OUTPUT_PATH, EN_KILLFOCUS);
+    EXPECT_STREQ(output_path.text(), "C:\\caf\xC3\xA9.txt");
+
+    SetWindowTextW(item(IDC_EXIT_TEXT), L"gone");
+    notify(IDC_EXIT_TEXT, EN_KILLFOCUS);
+    EXPECT_STREQ(exit_text.text(), "gone");
+    EXPECT_STREQ(now_playing_script.text(), "%title%!");
+}
+
+TEST_F(PreferencesPage, ChoicesAndBoxesChangeExactlyTheirSetting)
+{
+    open_page();
+    SendMessageW(item(IDC_ENCODING), CB_SETCURSEL, 1, 0);
+    notify(IDC_ENCODING, CBN_SELCHANGE);
+    EXPECT_EQ(output_encoding.value(), 1) << "only CBN_SELENDOK stores";
+    SendMessageW(item(IDC_ENCODING), CB_SETCURSEL, 3, 0);
+    notify(IDC_ENCODING, CBN_SELENDOK);
+    EXPECT_EQ(output_encoding.value(), 3);
+
+    click(IDC_LOG_MODE, true);
+    EXPECT_EQ(log_mode.value(), 1);
+    click(IDC_COPY_TO_CLIPBOARD, true);
+    EXPECT_EQ(output_targets.word(copy_to_clipboard), 1u);
+    click(IDC_DELAY_ENABLED, true);
+    EXPECT_EQ(event_settings.word(delay_enabled), 1u);
+    click(IDC_SAVE_TO_FILE, false);
+    EXPECT_EQ(output_targets.word(save_to_file), 0u);
+    EXPECT_EQ(log_mode.value(), 1);
+    EXPECT_EQ(output_targets.word(copy_to_clipboard), 1u);
+
+    SetWindowTextW(item(IDC_DELAY_MS), L"250");
+    notify(IDC_DELAY_MS, EN_CHANGE);
+    EXPECT_EQ(event_settings.word(delay_ms), 0u);
+    notify(IDC_DELAY_MS, EN_KILLFOCUS);
+    EXPECT_EQ(event_settings.word(delay_ms), 250u);
+    SetWindowTextW(item(IDC_DELAY_MS), L"");
+    notify(IDC_DELAY_MS, EN_KILLFOCUS);
+    EXPECT_EQ(event_settings.word(delay_ms), 0u) << "an empty delay stores 0";
+}
+
+TEST_F(PreferencesPage, TheBoxesEnableTheirControls)
+{
+    open_page();
+    click(IDC_SAVE_TO_FILE, false);
+    for (int control : {IDC_OUTPUT_PATH, IDC_BROWSE, IDC_ENCODING, IDC_LOG_MODE})
+        EXPECT_FALSE(IsWindowEnabled(item(control))) << control;
+    for (int control : {IDC_COPY_TO_CLIPBOARD, IDC_DELAY_ENABLED, IDC_EVENTS, IDC_SCRIPT})
+        EXPECT_TRUE(IsWindowEnabled(item(control))) << control;
+    EXPECT_FALSE(IsWindowEnabled(item(IDC_DELAY_MS))) << "delay off by default";
+    click(IDC_DELAY_ENABLED, true);
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_DELAY_MS)));
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_DELAY_SPIN)));
+    click(IDC_SAVE_TO_FILE, true);
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_OUTPUT_PATH)));
+}
+
+TEST_F(PreferencesPage, ThePreviewFollowsTypingAndTheRefreshMessage)
+{
+    open_page();
+    EXPECT_EQ(preview(), L"stopped");
+    type_script(L"[%artist% - ]%title% & co");
+    EXPECT_EQ(preview(), L"? & co");
+    type_script(L"$if(%title%");
+    EXPECT_EQ(preview(), L"COMPILE ERROR");
+    type_script(L"%title%");
+    playback.playing = &song;
+    EXPECT_EQ(preview(), L"?") << "nothing refreshes until told";
+    PostMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+    pump_messages();
+    EXPECT_EQ(preview(), L"T");
+}
+
+TEST_F(PreferencesPage, AFailingHostLeavesThePageUsable)
+{
+    open_page();
+    registry.clear();
+    type_script(L"%title%");
+    EXPECT_EQ(preview(), L"Cannot evaluate the text: Service not found");
+    compiler.failure.name = "compile_script";
+    registry.add(kestrune::playback_control_guid, playback);
+    registry.add(kestrune::title_format_compiler_guid, compiler);
+    registry.add(kestrune::track_handle_factory_guid, factory);
+    PostMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+    pump_messages();
+    EXPECT_EQ(preview(), L"Cannot evaluate the text: host failure in compile_script");
+    compiler.failure.name.clear();
+    type_script(L"ok");
+    EXPECT_EQ(preview(), L"ok");
+}
+
+TEST_F(PreferencesPage, BrowsingStoresAChosenFileAtOnce)
+{
+    open_page();
+    SetWindowTextW(item(IDC_OUTPUT_PATH), L"C:\\typed.txt");
+    stand_in_script_file_dialog(nullptr);
+    notify(IDC_BROWSE, BN_CLICKED);
+    EXPECT_STREQ(output_path.text(), "") << "cancelled";
+    EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\typed.txt");
+
+    stand_in_script_file_dialog("C:\\chosen.txt");
+    notify(IDC_BROWSE, BN_CLICKED);
+    EXPECT_STREQ(output_path.text(), "C:\\chosen.txt");
+    EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\chosen.txt");
+    const stand_in_file_dialog_request* request = stand_in_last_file_dialog();
+    EXPECT_STREQ(request->filter_list, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+    EXPECT_EQ(request->filter_index, 0u);
+    EXPECT_STREQ(request->default_extension, "txt");
+    EXPECT_STREQ(request->title, "Save file...");
+    EXPECT_STREQ(request->initial_path, "C:\\typed.txt");
+    EXPECT_STREQ(request->file_name, "C:\\typed.txt");
+    EXPECT_EQ(request->save, 1);
+}
+
+// Drives the modal Events menu from a timer that runs inside the menu's own loop.
+struct menu_script {
+    int downs = 0;   // items to step down before choosing; -1 dismisses
+    RECT shown_at{}; // where the menu window appeared
+};
+menu_script* running_script = nullptr;
+
+void CALLBACK drive_menu(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    const HWND menu = FindWindowW(L"#32768", nullptr);
+    if (menu == nullptr || !IsWindowVisible(menu))
+        return;
+    KillTimer(nullptr, timer);
+    GetWindowRect(menu, &running_script->shown_at);
+    if (running_script->downs < 0) {
+        EndMenu();
+        return;
+    }
+    for (int step = 0; step <= running_script->downs; ++step)
+        PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+void run_events_menu(HWND dialog, menu_script& script)
+{
+    running_script = &script;
+    SetTimer(nullptr, 0, 50, drive_menu);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_EVENTS, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EVENTS)));
+    running_script = nullptr;
+}
+
+TEST_F(PreferencesPage, TheEventsMenuInvertsTheChosenFlagOnly)
+{
+    open_page();
+    menu_script choose_pause{1};
+    run_events_menu(page.window(), choose_pause);
+    EXPECT_EQ(event_settings.word(on_pause), 0u) << "a checked item is cleared";
+    EXPECT_EQ(event_settings.word(on_new_track), 1u);
+    menu_script choose_every_second{3};
+    run_events_menu(page.window(), choose_every_second);
+    EXPECT_EQ(event_settings.word(on_every_second), 1u) << "an unchecked item is set";
+
+    menu_script dismiss{-1};
+    run_events_menu(page.window(), dismiss);
+    EXPECT_EQ(event_settings.word(on_new_track), 1u);
+    EXPECT_EQ(event_settings.word(on_pause), 0u);
+    EXPECT_EQ(event_settings.word(on_stop), 1u);
+    EXPECT_EQ(event_settings.word(on_every_second), 1u);
+}
+
+TEST_F(PreferencesPage, TheEventsMenuStaysOnAMonitor)
+{
+    open_page();
+    RECT button;
+    GetWindowRect(item(IDC_EVENTS), &button);
+    SetWindowPos(host_window, nullptr, -button.right - 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    GetWindowRect(item(IDC_EVENTS), &button);
+    ASSERT_LT(button.left, 0);
+    menu_script dismiss{-1};
+    run_events_menu(page.window(), dismiss);
+    MONITORINFO information{};
+    information.cbSize = sizeof information;
+    GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONEAREST), &information);
+    EXPECT_EQ(dismiss.shown_at.left, information.rcWork.left);
+    EXPECT_EQ(dismiss.shown_at.top, button.bottom);
+}
+
+} // namespace
+} // namespace velmora

@@ -1,0 +1,18 @@
+#pragma once
+
+// Dialog template 102 and its controls, shared by the resource script and the page.
+#define IDD_PREFERENCES 102
+#define IDC_PREVIEW 1001
+#define IDC_SCRIPT 1003
+#define IDC_LINK 1005
+#define IDC_OUTPUT_PATH 1006
+#define IDC_EXIT_TEXT 1007
+#define IDC_BROWSE 1008
+#define IDC_ENCODING 1010
+#define IDC_LOG_MODE 1011
+#define IDC_EVENTS 1012
+#define IDC_SAVE_TO_FILE 1013
+#define IDC_COPY_TO_CLIPBOARD 1014
+#define IDC_DELAY_ENABLED 1015
+#define IDC_DELAY_MS 1016
+#define IDC_DELAY_SPIN 1017
