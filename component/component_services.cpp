@@ -1,0 +1,93 @@
+#include "component/component_services.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "component/host_services.h"
+#include "component/service_ptr.h"
+#include "settings/settings_store.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr char component_name[] = "Velmora";
+constexpr char component_version_number[] = "1.9.1";
+constexpr char about[] = "Velmora: what plays now, in a file or on the clipboard, by the Velmora team\n"
+                         "https://velmora.example.org/";
+constexpr char online_help_base[] = "https://help.player.example/";
+
+utf8_string first_module_name;
+utf8_string second_module_name;
+
+void fill(kestrune::utf8_string* out, const char* text)
+{
+    out->assign(text, std::strlen(text));
+}
+
+} // namespace
+
+template <typename interface_type>
+bool static_service<interface_type>::query_by_guid(kestrune::service_object** out, const GUID& guid)
+{
+    if (std::memcmp(&guid, &class_guid_, sizeof guid) != 0)
+        return false;
+    service_ptr<kestrune::service_object>::adopt(std::exchange(*out, this));
+    return true;
+}
+
+template class static_service<kestrune::component_version>;
+template class static_service<kestrune::preferences_page>;
+
+void set_module_names(const char* first, const char* second)
+{
+    first_module_name.assign(first);
+    second_module_name.assign(second);
+}
+
+void component_version_service::file_name_text(kestrune::utf8_string* out)
+{
+    fill(out, second_module_name.c_str());
+}
+void component_version_service::name_text(kestrune::utf8_string* out)
+{
+    fill(out, component_name);
+}
+void component_version_service::version_text(kestrune::utf8_string* out)
+{
+    fill(out, component_version_number);
+}
+void component_version_service::about_text(kestrune::utf8_string* out)
+{
+    fill(out, about);
+}
+
+const char* preferences_page_service::page_name()
+{
+    return component_name;
+}
+
+void preferences_page_service::reset_page_settings()
+{
+    velmora::reset_page_settings();
+}
+
+bool preferences_page_service::help_address(kestrune::utf8_string* out)
+{
+    out->assign("", 0);
+    const GUID& id = page_identity;
+    char guid_text[40];
+    std::snprintf(guid_text, sizeof guid_text, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2],
+                  id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+    const auto host = lookup_service<kestrune::host_version_info>(kestrune::host_version_info_guid);
+    // The host's text is used while the reference to it is still held.
+    const char* host_version = host->host_version();
+    for (const char* piece : {online_help_base, host_version, "/", "preferences", "/",
+                              static_cast<const char*>(guid_text), "/", component_name})
+        out->append(piece, std::strlen(piece));
+    return true;
+}
+
+} // namespace velmora
