@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace stand_in {
+
+// A demo playlist: one command a line, run in order on a simulated clock. Blank lines and lines starting with #
+// are ignored.
+//   track ARTIST / TITLE   a new track starts playing
+//   play SECONDS           playback goes on, one playback-time notification a second
+//   pause SECONDS          paused for that long, then resumed
+//   stop                   playback stops
+struct playlist_step {
+    enum class kind { track, play, pause, stop } type;
+    std::string artist, title;
+    int seconds = 0;
+};
+
+// The steps, or an empty list with error set to "line N: what is wrong".
+std::vector<playlist_step> parse_playlist(const std::string& text, std::string& error);
+
+} // namespace stand_in
