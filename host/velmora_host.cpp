@@ -211,6 +211,10 @@ int main(int argument_count, char** arguments)
 {
     options chosen;
     std::string error;
+    if (argument_count == 2 && std::strcmp(arguments[1], "--help") == 0) {
+        std::printf("%s", usage);
+        return 0;
+    }
     if (!parse_options(argument_count, arguments, chosen, error))
         return refuse(error + "\n" + usage);
 
