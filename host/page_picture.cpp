@@ -6,8 +6,7 @@
 #include <windows.h>
 
 #include "component/host_services.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_dialog.h"
 
@@ -98,16 +97,10 @@ int main(int argument_count, char** arguments)
         return 2;
     }
     stand_in::reference_audit audit;
-    stand_in::service_registry registry;
-    stand_in::playback_control control(audit);
-    stand_in::title_format_compiler compiler(audit);
-    stand_in::track_handle_factory factory(audit);
+    stand_in::player_services host_services(audit);
     stand_in::track_handle song(audit, "song", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}});
-    control.playing = &song;
-    registry.add(kestrune::playback_control_guid, control);
-    registry.add(kestrune::title_format_compiler_guid, compiler);
-    registry.add(kestrune::track_handle_factory_guid, factory);
-    velmora::set_service_registry(&registry);
+    host_services.control.playing = &song;
+    velmora::set_service_registry(&host_services.registry);
     velmora::output_path.set("%USERPROFILE%\\now playing.txt");
 
     RECT frame{0, 0, 0, 0};

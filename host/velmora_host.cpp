@@ -12,12 +12,10 @@
 
 #include "component/host_boundary.h"
 #include "component/host_exceptions.h"
-#include "host/main_thread_callback_manager.h"
 #include "host/memory_streams.h"
 #include "host/message_receiver.h"
-#include "host/playback_services.h"
+#include "host/player_services.h"
 #include "host/playlist.h"
-#include "host/service_registry.h"
 #include "host/stored_settings.h"
 
 // The stand-in player: loads velmora.dll as a host does, plays a playlist on a simulated clock and prints each
@@ -257,17 +255,11 @@ int main(int argument_count, char** arguments)
     int status = 0;
     {
         stand_in::reference_audit audit;
-        stand_in::service_registry registry;
-        stand_in::playback_control control(audit);
-        stand_in::title_format_compiler compiler(audit);
-        stand_in::track_handle_factory factory(audit);
-        stand_in::main_thread_callback_manager callbacks(audit);
+        stand_in::player_services host(audit);
         stand_in::message_receiver console(audit, "console");
-        registry.add(kestrune::playback_control_guid, control);
-        registry.add(kestrune::title_format_compiler_guid, compiler);
-        registry.add(kestrune::track_handle_factory_guid, factory);
-        registry.add(kestrune::main_thread_callback_manager_guid, callbacks);
-        registry.add(kestrune::message_receiver_guid, console);
+        host.registry.add(kestrune::message_receiver_guid, console);
+        stand_in::service_registry& registry = host.registry;
+        stand_in::playback_control& control = host.control;
 
         kestrune::module_interface* component = entry(&registry, nullptr);
         component->set_module_names("velmora", "velmora.dll");
@@ -367,7 +359,7 @@ int main(int argument_count, char** arguments)
             std::fprintf(stderr, "velmora-host: the component failed: %s\n", failure.what());
             status = 1;
         }
-        callbacks.run_pending();
+        host.callbacks.run_pending();
 
         if (!chosen.config.empty()) {
             stand_in::memory_write_stream saved;

@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "component/host_services.h"
-#include "host/main_thread_callback_manager.h"
 #include "host/message_receiver.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/player_services.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -23,10 +21,6 @@ class pipeline_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        registry.add(kestrune::playback_control_guid, control);
-        registry.add(kestrune::title_format_compiler_guid, compiler);
-        registry.add(kestrune::track_handle_factory_guid, factory);
-        registry.add(kestrune::main_thread_callback_manager_guid, callbacks);
         registry.add(kestrune::message_receiver_guid, receiver);
         set_service_registry(&registry);
         set_services_ready(1);
@@ -83,11 +77,12 @@ protected:
 
     std::wstring path;
     stand_in::reference_audit audit;
-    stand_in::service_registry registry;
-    stand_in::playback_control control{audit};
-    stand_in::title_format_compiler compiler{audit};
-    stand_in::track_handle_factory factory{audit};
-    stand_in::main_thread_callback_manager callbacks{audit};
+    stand_in::player_services player{audit};
+    stand_in::service_registry& registry = player.registry;
+    stand_in::playback_control& control = player.control;
+    stand_in::title_format_compiler& compiler = player.compiler;
+    stand_in::track_handle_factory& factory = player.factory;
+    stand_in::main_thread_callback_manager& callbacks = player.callbacks;
     stand_in::message_receiver receiver{audit, "receiver"};
 };
 

@@ -6,9 +6,7 @@
 
 #include <windows.h>
 
-#include "host/main_thread_callback_manager.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/player_services.h"
 
 // A host process that loads the scheduler probe, arms its worker and then unloads it or exits.
 // Exit code 0 when the module behaved; a hang or crash shows to the test that starts this process.
@@ -52,15 +50,7 @@ int main(int argument_count, char** arguments)
     DeleteFileA(output);
 
     stand_in::reference_audit audit;
-    stand_in::service_registry registry;
-    stand_in::playback_control control(audit);
-    stand_in::title_format_compiler compiler(audit);
-    stand_in::track_handle_factory factory(audit);
-    stand_in::main_thread_callback_manager callbacks(audit);
-    registry.add(kestrune::playback_control_guid, control);
-    registry.add(kestrune::title_format_compiler_guid, compiler);
-    registry.add(kestrune::track_handle_factory_guid, factory);
-    registry.add(kestrune::main_thread_callback_manager_guid, callbacks);
+    stand_in::player_services host(audit);
 
     HMODULE probe = LoadLibraryW(L"scheduler_probe.dll");
     if (probe == nullptr)
@@ -68,7 +58,7 @@ int main(int argument_count, char** arguments)
     const auto arm = reinterpret_cast<arm_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_arm")));
     const auto shutdown =
         reinterpret_cast<shutdown_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_shutdown")));
-    arm(&registry, output, 100);
+    arm(&host.registry, output, 100);
     pump_messages_for(450);
     if (file_text(output).empty())
         return fail("the armed worker wrote nothing");

@@ -10,8 +10,7 @@
 
 #include "component/host_exceptions.h"
 #include "component/host_services.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/player_services.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -19,13 +18,7 @@ namespace {
 
 class TextFormatting : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        registry.add(kestrune::playback_control_guid, control);
-        registry.add(kestrune::title_format_compiler_guid, compiler);
-        registry.add(kestrune::track_handle_factory_guid, factory);
-        set_service_registry(&registry);
-    }
+    void SetUp() override { set_service_registry(&registry); }
 
     void TearDown() override
     {
@@ -49,10 +42,11 @@ protected:
     }
 
     stand_in::reference_audit audit;
-    stand_in::service_registry registry;
-    stand_in::playback_control control{audit};
-    stand_in::title_format_compiler compiler{audit};
-    stand_in::track_handle_factory factory{audit};
+    stand_in::player_services player{audit};
+    stand_in::service_registry& registry = player.registry;
+    stand_in::playback_control& control = player.control;
+    stand_in::title_format_compiler& compiler = player.compiler;
+    stand_in::track_handle_factory& factory = player.factory;
     stand_in::track_handle song{audit, "song", {{"artist", "A"}, {"title", "T"}}};
 };
 

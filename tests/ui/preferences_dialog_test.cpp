@@ -9,8 +9,7 @@
 
 #include "component/host_services.h"
 #include "host/file_dialog_script.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
@@ -39,9 +38,6 @@ class PreferencesPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        registry.add(kestrune::playback_control_guid, playback);
-        registry.add(kestrune::title_format_compiler_guid, compiler);
-        registry.add(kestrune::track_handle_factory_guid, factory);
         set_service_registry(&registry);
         host_window = CreateWindowExW(0, L"STATIC", L"host preferences", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 700,
                                       640, nullptr, nullptr, nullptr, nullptr);
@@ -95,10 +91,11 @@ protected:
     }
 
     stand_in::reference_audit audit;
-    stand_in::service_registry registry;
-    stand_in::playback_control playback{audit};
-    stand_in::title_format_compiler compiler{audit};
-    stand_in::track_handle_factory factory{audit};
+    stand_in::player_services player{audit};
+    stand_in::service_registry& registry = player.registry;
+    stand_in::playback_control& playback = player.control;
+    stand_in::title_format_compiler& compiler = player.compiler;
+    stand_in::track_handle_factory& factory = player.factory;
     stand_in::track_handle song{audit, "song", {{"artist", "A"}, {"title", "T"}}};
     HWND host_window = nullptr;
     preferences_dialog page;
