@@ -101,16 +101,39 @@ wide_string utf8_to_wide(const char* text)
 byte_buffer wide_to_utf8(const wchar_t* text)
 {
     std::size_t bytes = 1;
-    for (const wchar_t* cursor = text; const std::uint32_t code_point = next_code_point(cursor);)
+    for (const wchar_t* cursor = text;;) {
+        const auto unit = static_cast<std::uint16_t>(*cursor);
+        if (unit - 1u < 0x7Fu) {
+            ++bytes;
+            ++cursor;
+            continue;
+        }
+        const std::uint32_t code_point = next_code_point(cursor);
+        if (code_point == 0)
+            break;
         bytes += encode_utf8_char(code_point, nullptr);
+    }
 
     byte_buffer result(bytes);
     char* output = result.data();
     char* const terminator = output + bytes - 1;
-    for (const wchar_t* cursor = text; const std::uint32_t code_point = next_code_point(cursor);) {
-        if (static_cast<std::size_t>(terminator - output) < encode_utf8_char(code_point, nullptr))
+    for (const wchar_t* cursor = text; output < terminator;) {
+        const auto unit = static_cast<std::uint16_t>(*cursor);
+        if (unit - 1u < 0x7Fu) {
+            *output++ = static_cast<char>(unit);
+            ++cursor;
+            continue;
+        }
+        const std::uint32_t code_point = next_code_point(cursor);
+        if (code_point == 0)
             break;
-        output += encode_utf8_char(code_point, output);
+        char encoded[6];
+        const std::size_t length = encode_utf8_char(code_point, encoded);
+        // Never beyond the counted size: the last byte is always the terminator.
+        if (static_cast<std::size_t>(terminator - output) < length)
+            break;
+        std::memcpy(output, encoded, length);
+        output += length;
     }
     *output = '\0';
     return result;

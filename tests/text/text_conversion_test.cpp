@@ -129,3 +129,73 @@ TEST(TextConversion, FailedAllocationThrows)
 
 } // namespace
 } // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The decoder's rules written out plainly, one byte at a time, as a reference for the fast converter.
+std::u16string reference_utf8_to_utf16(const std::string& bytes)
+{
+    std::u16string units;
+    std::size_t position = 0;
+    while (position < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[position]);
+        if (lead == 0)
+            break;
+        std::size_t length = 0;
+        if (lead < 0x80)
+            length = 1;
+        else if (lead >= 0xC0 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3;
+        else if (lead >= 0xF0 && lead <= 0xF7)
+            length = 4;
+        else if (lead >= 0xF8 && lead <= 0xFB)
+            length = 5;
+        else if (lead >= 0xFC && lead <= 0xFD)
+            length = 6;
+        if (length == 0 || (lead == 0xC0 || lead == 0xC1))
+            break;
+        std::uint32_t value = length == 1 ? lead : lead & ((1u << (7 - length)) - 1);
+        bool valid = true;
+        for (std::size_t index = 1; index < length && valid; ++index) {
+            const std::size_t at = position + index;
+            const unsigned next = at < bytes.size() ? static_cast<unsigned char>(bytes[at]) : 0;
+            valid = next >= 0x80 && next <= 0xBF;
+            if (valid && index == 2 && value == 0 && ((next & 0x7F) >> (7 - length)) == 0)
+                valid = false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (!valid)
+            break;
+        if (value < 0x10000) {
+            units += static_cast<char16_t>(value);
+        } else if (value <= 0x10FFFF) {
+            units += static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+        } else {
+            units += u'?';
+        }
+        position += length;
+    }
+    return units;
+}
+
+TEST(TextConversion, TheConverterAgreesWithThePlainRulesOnRandomBytes)
+{
+    std::mt19937 random(31337);
+    // Bytes weighted toward leads and continuations, so that long and broken sequences are common.
+    const std::vector<unsigned char> palette = {'a',  'Z',  0x7F, 0x80, 0x8F, 0x90, 0xBF, 0xC0, 0xC1,
+                                                0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF7, 0xF8,
+                                                0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 0xA0, 0x85, 0xB5};
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes(1 + random() % 12, 'a');
+        for (char& byte : bytes)
+            byte = static_cast<char>(palette[random() % palette.size()]);
+        ASSERT_EQ(wide(bytes.c_str()), reference_utf8_to_utf16(bytes)) << "round " << round;
+    }
+}
+
+} // namespace
+} // namespace velmora
