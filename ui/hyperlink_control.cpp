@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "component/paint_session.h"
 #include "component/registry_key.h"
 #include "component/this_module.h"
 #include "component/window_dc.h"
