@@ -28,18 +28,6 @@ void fill(kestrune::utf8_string* out, const char* text)
 
 } // namespace
 
-template <typename interface_type>
-bool static_service<interface_type>::query_by_guid(kestrune::service_object** out, const GUID& guid)
-{
-    if (std::memcmp(&guid, &class_guid_, sizeof guid) != 0)
-        return false;
-    service_ptr<kestrune::service_object>::adopt(std::exchange(*out, this));
-    return true;
-}
-
-template class static_service<kestrune::component_version>;
-template class static_service<kestrune::preferences_page>;
-
 void set_module_names(const char* first, const char* second)
 {
     first_module_name.assign(first);

@@ -3,46 +3,29 @@
 #include <cstdint>
 
 #include "component/host_boundary.h"
+#include "component/static_service.h"
 #include "text/utf8_string.h"
 #include "ui/preferences_dialog.h"
 
 namespace velmora {
 
-// Static service objects: their reference operations do nothing and answer 1, and they answer only their own
-// class GUID.
-template <typename interface_type> class static_service : public interface_type {
-public:
-    std::int32_t __thiscall release() override { return 1; }
-    std::int32_t __thiscall add_ref() override { return 1; }
-    bool __thiscall query_by_guid(kestrune::service_object** out, const GUID& guid) override;
-
-protected:
-    explicit static_service(const GUID& class_guid) noexcept : class_guid_(class_guid) {}
-    ~static_service() = default;
-
-private:
-    const GUID& class_guid_;
-};
-
 // The component's name, version and credits; the file name is the one the host gave.
-class component_version_service final : public static_service<kestrune::component_version> {
+class component_version_service final
+    : public static_service<kestrune::component_version, kestrune::component_version_guid> {
 public:
-    component_version_service() noexcept : static_service(kestrune::component_version_guid) {}
-
     void __thiscall file_name_text(kestrune::utf8_string* out) override;
     void __thiscall name_text(kestrune::utf8_string* out) override;
     void __thiscall version_text(kestrune::utf8_string* out) override;
     void __thiscall about_text(kestrune::utf8_string* out) override;
 };
 
-class preferences_page_service final : public static_service<kestrune::preferences_page> {
+class preferences_page_service final
+    : public static_service<kestrune::preferences_page, kestrune::preferences_page_guid> {
 public:
     static constexpr GUID page_identity = {
         0xA39E4A9D, 0x132C, 0x44DF, {0x86, 0x39, 0xE3, 0xD8, 0xB4, 0xCC, 0xBC, 0x73}};
     static constexpr GUID parent_page_identity = {
         0x627C0767, 0x0793, 0x44F8, {0x80, 0x87, 0xBE, 0x49, 0x34, 0x31, 0x12, 0x82}};
-
-    preferences_page_service() noexcept : static_service(kestrune::preferences_page_guid) {}
 
     HWND __thiscall create_page(HWND parent) override { return page_.create(parent); }
     const char* __thiscall page_name() override;

@@ -1,33 +1,11 @@
 #include "pipeline/playback_event_sink.h"
 
-#include <cstring>
-#include <utility>
-
 #include "component/service_ptr.h"
 #include "pipeline/output_writer.h"
 #include "pipeline/text_formatting.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
-
-namespace {
-
-// A static service answers only its own class, and hands itself out without counting.
-bool hand_out_static_service(kestrune::service_object* self, const GUID& own_guid, kestrune::service_object** out,
-                             const GUID& guid)
-{
-    if (std::memcmp(&guid, &own_guid, sizeof guid) != 0)
-        return false;
-    service_ptr<kestrune::service_object>::adopt(std::exchange(*out, self));
-    return true;
-}
-
-} // namespace
-
-bool playback_event_sink::query_by_guid(kestrune::service_object** out, const GUID& guid)
-{
-    return hand_out_static_service(this, kestrune::playback_event_sink_guid, out, guid);
-}
 
 void playback_event_sink::request_write_if(std::size_t switch_word)
 {
@@ -77,11 +55,6 @@ void playback_event_sink::on_playback_time(double)
 }
 
 void playback_event_sink::on_volume_change(float) {}
-
-bool init_quit_hook::query_by_guid(kestrune::service_object** out, const GUID& guid)
-{
-    return hand_out_static_service(this, kestrune::init_quit_hook_guid, out, guid);
-}
 
 void init_quit_hook::on_startup()
 {
