@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "host/host_call_faults.h"
+
 namespace stand_in {
 
 namespace {
@@ -33,6 +35,7 @@ void main_thread_callback_manager::queue_callback(kestrune::main_thread_callback
 {
     if (fail_queueing)
         throw std::runtime_error("host failure in queue_callback");
+    count_host_call("queue_callback");
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(callback);

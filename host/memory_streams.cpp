@@ -4,12 +4,14 @@
 #include <cstring>
 
 #include "component/host_exceptions.h"
+#include "host/host_call_faults.h"
 
 namespace stand_in {
 
 namespace {
 void check(kestrune::abort_signal& abort)
 {
+    stand_in::count_host_call("stream operation");
     if (abort.is_aborted())
         throw kestrune_io::exception_aborted();
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/counted.h"
+#include "host/host_call_faults.h"
 
 namespace stand_in {
 
@@ -16,6 +17,7 @@ public:
 
     void __thiscall print(const char* text, std::size_t length) override
     {
+        count_host_call("print");
         lines.push_back(length == SIZE_MAX ? std::string(text) : std::string(text, length));
         if (journal != nullptr)
             journal->push_back(audit_name());

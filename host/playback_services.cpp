@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "host/host_call_faults.h"
+
 namespace stand_in {
 
 void failing_operation::check(const char* operation) const
 {
+    count_host_call(operation);
     if (name == operation)
         throw std::runtime_error(std::string("host failure in ") + operation);
 }

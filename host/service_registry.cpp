@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/counted.h"
+#include "host/host_call_faults.h"
 
 namespace stand_in {
 
@@ -26,6 +27,7 @@ void service_registry::add(const GUID& guid, kestrune::service_object& service)
 std::uint32_t service_registry::find_class(const GUID& guid)
 {
     ++calls_;
+    count_host_call("find_class");
     for (std::size_t index = 0; index < classes_.size(); ++index) {
         if (std::memcmp(&classes_[index].guid, &guid, sizeof guid) == 0)
             return first_handle + static_cast<std::uint32_t>(index) * handle_step;
@@ -54,6 +56,7 @@ bool service_registry::create_instance(kestrune::service_object** out, std::uint
 std::uint32_t service_registry::count_instances(std::uint32_t class_handle)
 {
     ++calls_;
+    count_host_call("count_instances");
     service_class* found = class_of(class_handle);
     return found != nullptr ? static_cast<std::uint32_t>(found->services.size()) : 0;
 }

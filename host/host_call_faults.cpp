@@ -1,0 +1,32 @@
+#include "host/host_call_faults.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+namespace stand_in {
+
+namespace {
+std::atomic<unsigned> calls_until_failure{0};
+} // namespace
+
+void fail_host_call(unsigned nth) noexcept
+{
+    calls_until_failure = nth;
+}
+
+bool host_call_failure_pending() noexcept
+{
+    return calls_until_failure.load() != 0;
+}
+
+void count_host_call(const char* operation)
+{
+    unsigned remaining = calls_until_failure.load();
+    while (remaining != 0 && !calls_until_failure.compare_exchange_weak(remaining, remaining - 1)) {
+    }
+    if (remaining == 1)
+        throw std::runtime_error(std::string("host failure in ") + operation);
+}
+
+} // namespace stand_in

@@ -1,0 +1,96 @@
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "component/service_ptr.h"
+#include "host/host_call_faults.h"
+#include "pipeline/main_thread_write.h"
+#include "pipeline/playback_event_sink.h"
+#include "pipeline_fixture.h"
+
+namespace velmora {
+namespace {
+
+// Makes each host call in turn fail, until a run passes without reaching the failure: every failure must reach the
+// caller, leave no reference held, and leave the file either as it was or with the whole new text.
+class HostFaultSweep : public pipeline_fixture {
+protected:
+    void SetUp() override
+    {
+        pipeline_fixture::SetUp();
+        log_mode.set(0);
+        now_playing_script.set("%volume% $if(%isplaying%,%title%,none)");
+        control.volume = -2.5f;
+        event_settings.set_word(on_pause, 1);
+    }
+
+    void TearDown() override
+    {
+        stand_in::fail_host_call(0);
+        sink.scheduler().close();
+        pipeline_fixture::TearDown();
+    }
+
+    // Gives the number of host calls the action makes.
+    unsigned sweep(const std::function<void()>& action, const std::string& whole_text)
+    {
+        for (unsigned nth = 1; nth < 200; ++nth) {
+            std::ofstream(path.c_str(), std::ios::binary) << "before";
+            stand_in::fail_host_call(nth);
+            bool failed = false;
+            try {
+                action();
+            } catch (const std::runtime_error& error) {
+                failed = true;
+                EXPECT_EQ(std::string(error.what()).rfind("host failure in ", 0), 0u) << error.what();
+            }
+            const bool reached = !stand_in::host_call_failure_pending();
+            stand_in::fail_host_call(0);
+            EXPECT_EQ(failed, reached) << "call " << nth << ": a failure reached must reach the caller";
+            EXPECT_EQ(audit.findings(), "") << "call " << nth;
+            const std::string content = file_text();
+            EXPECT_TRUE(content == "before" || content == whole_text) << "call " << nth << ": " << content;
+            if (!reached)
+                return nth - 1;
+        }
+        ADD_FAILURE() << "the action never ran through";
+        return 0;
+    }
+
+    kestrune::playback_event_callbacks& host_view() { return sink; }
+
+    playback_event_sink sink;
+    init_quit_hook hook{sink.scheduler()};
+    stand_in::track_handle song{audit, "song", {{"title", "Tune"}}};
+};
+
+TEST_F(HostFaultSweep, EveryHostCallOfAnEventWriteMayFail)
+{
+    control.playing = &song;
+    EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "-2.50 Tune"), 8u);
+}
+
+TEST_F(HostFaultSweep, EveryHostCallOfAWriteWithNothingPlayingMayFail)
+{
+    EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "-2.50 none"), 8u);
+}
+
+TEST_F(HostFaultSweep, EveryHostCallOfTheStartupWriteMayFail)
+{
+    control.playing = &song;
+    EXPECT_GE(sweep([&] { hook.on_startup(); }, "-2.50 Tune"), 8u);
+}
+
+TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
+{
+    control.playing = &song;
+    event_settings.set_word(delay_enabled, 1);
+    event_settings.set_word(delay_ms, 3600000);
+    // The delayed write's own part: the callback the host runs on its main thread.
+    auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(sink.scheduler()));
+    callback->add_ref();
+    EXPECT_GE(sweep([&] { callback->run(); }, "-2.50 Tune"), 8u);
+}
+
+} // namespace
+} // namespace velmora
