@@ -36,39 +36,58 @@ void report_unopenable(const utf8_string& configured_path, DWORD error)
     send_to_message_receivers(line.c_str());
 }
 
-void write_encoded(HANDLE file, const utf8_string& text, bool appending)
+// The text as the chosen encoding writes it, converted before the file is touched, so that running out of memory
+// leaves the file as it was.
+struct encoded_body {
+    std::int32_t encoding;
+    const void* bytes = nullptr;
+    std::size_t count = 0;
+    wide_string wide;
+    byte_buffer ansi;
+};
+
+void encode(const utf8_string& text, encoded_body& body)
 {
-    switch (output_encoding.value()) {
+    switch (body.encoding) {
     case encoding_utf8:
-        write_bytes(file, text.c_str(), text.size());
+    case encoding_utf8_with_header:
+        body.bytes = text.c_str();
+        body.count = text.size();
         break;
-    case encoding_utf8_with_header: {
-        DWORD high = 0;
-        const DWORD low = GetFileSize(file, &high);
-        if (!appending || (low == 0 && high == 0))
-            write_bytes(file, "\xEF\xBB\xBF", 3);
-        write_bytes(file, text.c_str(), text.size());
+    case encoding_unicode:
+        body.wide = utf8_to_wide(text.c_str());
+        body.bytes = body.wide.text();
+        body.count = (body.wide.size() - 1) * sizeof(wchar_t);
         break;
-    }
-    case encoding_unicode: {
-        write_bytes(file, "\xFF\xFE", 2);
-        const wide_string wide = utf8_to_wide(text.c_str());
-        write_bytes(file, wide.text(), (wide.size() - 1) * sizeof(wchar_t));
+    case encoding_ansi:
+        body.ansi = utf8_to_ansi(text.c_str());
+        body.bytes = body.ansi.text();
+        body.count = body.ansi.size() - 1;
         break;
-    }
-    case encoding_ansi: {
-        const byte_buffer ansi = utf8_to_ansi(text.c_str());
-        write_bytes(file, ansi.text(), ansi.size() - 1);
-        break;
-    }
     default:
         break;
     }
 }
 
+void write_encoded(HANDLE file, const encoded_body& body, bool appending)
+{
+    if (body.encoding == encoding_utf8_with_header) {
+        DWORD high = 0;
+        const DWORD low = GetFileSize(file, &high);
+        if (!appending || (low == 0 && high == 0))
+            write_bytes(file, "\xEF\xBB\xBF", 3);
+    } else if (body.encoding == encoding_unicode) {
+        write_bytes(file, "\xFF\xFE", 2);
+    }
+    if (body.bytes != nullptr)
+        write_bytes(file, body.bytes, body.count);
+}
+
 // Gives false when the file could not be opened.
 bool write_file(const utf8_string& configured_path, const wide_string& path, const utf8_string& text)
 {
+    encoded_body body{output_encoding.value(), nullptr, 0, {}, {}};
+    encode(text, body);
     const bool appending = log_mode.value() != 0;
     const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -79,7 +98,7 @@ bool write_file(const utf8_string& configured_path, const wide_string& path, con
     }
     if (appending)
         SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    write_encoded(file.get(), text, appending);
+    write_encoded(file.get(), body, appending);
     return true;
 }
 

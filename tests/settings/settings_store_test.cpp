@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "component/host_exceptions.h"
+#include "host/host_call_faults.h"
 #include "host/memory_streams.h"
 #include "settings/component_settings.h"
 
@@ -344,6 +345,64 @@ TEST_F(SettingsStore, MutatedAndTruncatedConfigurationsLoadAsTheFormatSays)
         }
         ASSERT_EQ(truncated, expected.truncated) << "round " << round;
         ASSERT_TRUE(current() == expected.values) << "round " << round;
+    }
+}
+
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
+{
+    apply(changed);
+    const std::string saved = save();
+    unsigned failures_seen = 0;
+    for (unsigned nth = 1; nth < 100; ++nth) {
+        apply(defaults);
+        stand_in::memory_read_stream stream(saved);
+        stand_in::scripted_abort abort;
+        stand_in::fail_host_call(nth);
+        bool failed = false;
+        try {
+            load_settings(stream, abort);
+        } catch (const std::runtime_error&) {
+            failed = true;
+        }
+        const bool reached = !stand_in::host_call_failure_pending();
+        stand_in::fail_host_call(0);
+        ASSERT_EQ(failed, reached) << nth;
+        const settings_values now = current();
+        EXPECT_TRUE(now.script == defaults.script || now.script == changed.script) << nth;
+        EXPECT_TRUE(now.path == defaults.path || now.path == changed.path) << nth;
+        EXPECT_TRUE(now.exit == defaults.exit || now.exit == changed.exit) << nth;
+        EXPECT_TRUE(now.encoding == defaults.encoding || now.encoding == changed.encoding) << nth;
+        EXPECT_TRUE(now.log == defaults.log || now.log == changed.log) << nth;
+        EXPECT_TRUE(now.events == defaults.events || now.events == changed.events) << nth;
+        EXPECT_TRUE(now.targets == defaults.targets || now.targets == changed.targets) << nth;
+        if (!reached)
+            break;
+        ++failures_seen;
+    }
+    EXPECT_GE(failures_seen, 20u);
+
+    for (unsigned nth = 1; nth < 40; ++nth) {
+        stand_in::memory_write_stream stream;
+        stand_in::scripted_abort abort;
+        stand_in::fail_host_call(nth);
+        bool failed = false;
+        try {
+            save_settings(stream, abort);
+        } catch (const std::runtime_error&) {
+            failed = true;
+        }
+        const bool reached = !stand_in::host_call_failure_pending();
+        stand_in::fail_host_call(0);
+        ASSERT_EQ(failed, reached) << nth;
+        if (!reached)
+            break;
+        EXPECT_EQ(saved.compare(0, stream.bytes.size(), stream.bytes), 0) << "what was written is the start: " << nth;
     }
 }
 
