@@ -13,6 +13,7 @@
 
 #include "component/host_services.h"
 #include "host/memory_streams.h"
+#include "host/message_pump.h"
 #include "host/player_services.h"
 #include "pipeline/write_scheduler.h"
 #include "settings/component_settings.h"
@@ -23,6 +24,8 @@
 // and prints a table of ratios.
 
 namespace {
+
+using stand_in::pump_messages_for;
 
 double now_seconds()
 {
@@ -63,17 +66,6 @@ void report(const row& measured)
     table.push_back(measured);
     std::printf("  measured: %s\n", measured.figure.c_str());
     std::fflush(stdout);
-}
-
-void pump_messages_for(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-    }
 }
 
 std::wstring temp_file(const wchar_t* name)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "component/host_services.h"
+#include "host/message_pump.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_dialog.h"
@@ -13,6 +14,8 @@
 // Opens the preferences page in a host window, as a player would, and saves a PNG of it: page_picture OUTPUT.PNG
 
 namespace {
+
+using stand_in::pump_messages_for;
 
 std::uint32_t crc32(const std::uint8_t* bytes, std::size_t count, std::uint32_t crc = 0)
 {
@@ -73,19 +76,6 @@ std::vector<std::uint8_t> encode_png(int width, int height, const std::vector<st
     put_chunk(png, "IDAT", zlib);
     put_chunk(png, "IEND", {});
     return png;
-}
-
-void pump_messages_for(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
 }
 
 } // namespace

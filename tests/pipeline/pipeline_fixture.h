@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "component/host_services.h"
+#include "host/message_pump.h"
 #include "host/message_receiver.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
@@ -19,6 +20,8 @@ namespace velmora {
 // the script is "x" and log mode appends it.
 class pipeline_fixture : public ::testing::Test {
 protected:
+    static void pump_messages_for(DWORD milliseconds) { stand_in::pump_messages_for(milliseconds); }
+
     void SetUp() override
     {
         registry.add(kestrune::message_receiver_guid, receiver);
@@ -60,20 +63,6 @@ protected:
     }
 
     std::size_t writes() const { return file_text().size(); }
-
-    // Runs the message loop of this (the host's main) thread for a while, so queued callbacks run.
-    static void pump_messages_for(DWORD milliseconds)
-    {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < milliseconds) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-        }
-    }
 
     std::wstring path;
     stand_in::reference_audit audit;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "host/message_pump.h"
 #include "host/player_services.h"
 
 // A host process that loads the scheduler probe, arms its worker and then unloads it or exits.
@@ -13,19 +14,10 @@
 
 namespace {
 
+using stand_in::pump_messages_for;
+
 using arm_function = void(__cdecl*)(kestrune::service_registry*, const char*, unsigned);
 using shutdown_function = void(__cdecl*)();
-
-void pump_messages_for(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-    }
-}
 
 std::string file_text(const char* path)
 {
