@@ -5,6 +5,7 @@
 #include <string>
 
 #include "component/host_boundary.h"
+#include "host/host_call_faults.h"
 
 namespace stand_in {
 
@@ -13,7 +14,11 @@ class scripted_abort final : public kestrune::abort_signal {
 public:
     explicit scripted_abort(unsigned aborted_from = 0) noexcept : aborted_from_(aborted_from) {}
 
-    bool __thiscall is_aborted() override { return aborted_from_ != 0 && ++questions_ >= aborted_from_; }
+    bool __thiscall is_aborted() override
+    {
+        count_host_call("is_aborted");
+        return aborted_from_ != 0 && ++questions_ >= aborted_from_;
+    }
 
 private:
     unsigned aborted_from_;

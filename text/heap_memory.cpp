@@ -1,6 +1,8 @@
 #include "text/heap_memory.h"
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 
 #include <windows.h>
@@ -9,13 +11,20 @@ namespace velmora {
 
 #ifdef VELMORA_ALLOCATION_SEAM
 namespace {
-unsigned requests_until_failure = 0;
+std::atomic<unsigned> requests_until_failure{0};
+std::atomic<long> live_blocks{0};
 
 bool injected_failure() noexcept
 {
-    if (requests_until_failure == 0)
-        return false;
-    return --requests_until_failure == 0;
+    unsigned remaining = requests_until_failure.load();
+    while (remaining != 0 && !requests_until_failure.compare_exchange_weak(remaining, remaining - 1)) {
+    }
+    return remaining == 1;
+}
+
+void count_block(long change) noexcept
+{
+    live_blocks += change;
 }
 } // namespace
 
@@ -23,12 +32,24 @@ void fail_heap_request(unsigned nth) noexcept
 {
     requests_until_failure = nth;
 }
+
+bool heap_request_failure_pending() noexcept
+{
+    return requests_until_failure.load() != 0;
+}
+
+long live_heap_blocks() noexcept
+{
+    return live_blocks.load();
+}
 #else
 namespace {
 constexpr bool injected_failure() noexcept
 {
     return false;
 }
+
+constexpr void count_block(long) noexcept {}
 } // namespace
 #endif
 
@@ -40,8 +61,12 @@ void* heap_try_reallocate(void* block, std::size_t size) noexcept
     }
     if (injected_failure())
         return nullptr;
-    if (block == nullptr)
-        return HeapAlloc(GetProcessHeap(), 0, size);
+    if (block == nullptr) {
+        void* fresh = HeapAlloc(GetProcessHeap(), 0, size);
+        if (fresh != nullptr)
+            count_block(1);
+        return fresh;
+    }
     return HeapReAlloc(GetProcessHeap(), 0, block, size);
 }
 
@@ -55,8 +80,10 @@ void* heap_reallocate(void* block, std::size_t size)
 
 void heap_free(void* block) noexcept
 {
-    if (block != nullptr)
+    if (block != nullptr) {
         HeapFree(GetProcessHeap(), 0, block);
+        count_block(-1);
+    }
 }
 
 std::size_t heap_size_of(std::size_t count, std::size_t unit_size)
@@ -68,3 +95,85 @@ std::size_t heap_size_of(std::size_t count, std::size_t unit_size)
 }
 
 } // namespace velmora
+
+#ifdef VELMORA_ALLOCATION_SEAM
+// In test builds every operator new of the program counts as a heap request too, so that a sweep reaches the
+// standard library's allocations as well as the text blocks.
+namespace {
+void* counted_allocation(std::size_t size) noexcept
+{
+    if (velmora::injected_failure())
+        return nullptr;
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr)
+        velmora::count_block(1);
+    return block;
+}
+
+void counted_release(void* block) noexcept
+{
+    if (block != nullptr) {
+        velmora::count_block(-1);
+        std::free(block);
+    }
+}
+
+void* checked_allocation(std::size_t size)
+{
+    void* block = counted_allocation(size);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return block;
+}
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    return checked_allocation(size);
+}
+
+void* operator new[](std::size_t size)
+{
+    return checked_allocation(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return counted_allocation(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return counted_allocation(size);
+}
+
+void operator delete(void* block) noexcept
+{
+    counted_release(block);
+}
+
+void operator delete[](void* block) noexcept
+{
+    counted_release(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    counted_release(block);
+}
+
+void operator delete[](void* block, std::size_t) noexcept
+{
+    counted_release(block);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    counted_release(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    counted_release(block);
+}
+#endif

@@ -20,8 +20,15 @@ void heap_free(void* block) noexcept;
 std::size_t heap_size_of(std::size_t count, std::size_t unit_size);
 
 #ifdef VELMORA_ALLOCATION_SEAM
-// Test builds only: the nth heap request from now (1 = the next) fails; 0 lets every request through again.
+// Test builds only. A heap request is a new text block or any operator new of the program.
+// The nth heap request from now (1 = the next) fails; 0 lets every request through again.
 void fail_heap_request(unsigned nth) noexcept;
+
+// Whether the planned failure is still ahead (it has not been reached yet).
+bool heap_request_failure_pending() noexcept;
+
+// The number of blocks allocated and not yet freed, to tell whether an operation leaked.
+long live_heap_blocks() noexcept;
 #endif
 
 } // namespace velmora

@@ -12,6 +12,8 @@
 #include "host/host_call_faults.h"
 #include "host/memory_streams.h"
 #include "settings/component_settings.h"
+#include "tests/fuzz_rounds.h"
+#include "tests/heap_sweep.h"
 
 namespace velmora {
 namespace {
@@ -330,8 +332,8 @@ TEST_F(SettingsStore, MutatedAndTruncatedConfigurationsLoadAsTheFormatSays)
 {
     apply(changed);
     const std::string valid = save() + record(foreign_guid, "extra");
-    std::mt19937 random(7);
-    for (int round = 0; round < 3000; ++round) {
+    std::mt19937 random(fuzz_seed(7));
+    for (unsigned long round = 0; round < fuzz_rounds(3000); ++round) {
         std::string data = mutate(valid, random);
         if (round % 3 == 0)
             data = mutate(data, random);
@@ -348,11 +350,17 @@ TEST_F(SettingsStore, MutatedAndTruncatedConfigurationsLoadAsTheFormatSays)
     }
 }
 
-} // namespace
-} // namespace velmora
-
-namespace velmora {
-namespace {
+// A load that stopped part-way leaves every setting with its old or its whole new value.
+void expect_old_or_new(const settings_values& now)
+{
+    EXPECT_TRUE(now.script == defaults.script || now.script == changed.script) << now.script;
+    EXPECT_TRUE(now.path == defaults.path || now.path == changed.path) << now.path;
+    EXPECT_TRUE(now.exit == defaults.exit || now.exit == changed.exit) << now.exit;
+    EXPECT_TRUE(now.encoding == defaults.encoding || now.encoding == changed.encoding);
+    EXPECT_TRUE(now.log == defaults.log || now.log == changed.log);
+    EXPECT_TRUE(now.events == defaults.events || now.events == changed.events);
+    EXPECT_TRUE(now.targets == defaults.targets || now.targets == changed.targets);
+}
 
 TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
 {
@@ -373,14 +381,8 @@ TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
         const bool reached = !stand_in::host_call_failure_pending();
         stand_in::fail_host_call(0);
         ASSERT_EQ(failed, reached) << nth;
-        const settings_values now = current();
-        EXPECT_TRUE(now.script == defaults.script || now.script == changed.script) << nth;
-        EXPECT_TRUE(now.path == defaults.path || now.path == changed.path) << nth;
-        EXPECT_TRUE(now.exit == defaults.exit || now.exit == changed.exit) << nth;
-        EXPECT_TRUE(now.encoding == defaults.encoding || now.encoding == changed.encoding) << nth;
-        EXPECT_TRUE(now.log == defaults.log || now.log == changed.log) << nth;
-        EXPECT_TRUE(now.events == defaults.events || now.events == changed.events) << nth;
-        EXPECT_TRUE(now.targets == defaults.targets || now.targets == changed.targets) << nth;
+        SCOPED_TRACE(nth);
+        expect_old_or_new(current());
         if (!reached)
             break;
         ++failures_seen;
@@ -404,6 +406,33 @@ TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
             break;
         EXPECT_EQ(saved.compare(0, stream.bytes.size(), stream.bytes), 0) << "what was written is the start: " << nth;
     }
+}
+
+TEST_F(SettingsStore, EveryFailedHeapRequestPassesAndLeavesNoPartialValue)
+{
+    apply(changed);
+    const std::string saved = save();
+    EXPECT_GE(sweep_heap_requests([] { apply(defaults); },
+                                  [&] {
+                                      stand_in::memory_read_stream stream(saved);
+                                      stand_in::scripted_abort abort;
+                                      load_settings(stream, abort);
+                                  },
+                                  [] { expect_old_or_new(current()); }),
+              3u);
+    EXPECT_TRUE(current() == changed);
+
+    std::string written;
+    EXPECT_GE(sweep_heap_requests([] {},
+                                  [&] {
+                                      stand_in::memory_write_stream stream;
+                                      stand_in::scripted_abort abort;
+                                      save_settings(stream, abort);
+                                      written = stream.bytes;
+                                  },
+                                  [] { EXPECT_TRUE(current() == changed); }),
+              7u);
+    EXPECT_EQ(written, saved);
 }
 
 } // namespace
