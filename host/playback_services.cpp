@@ -103,6 +103,12 @@ bool title_format_compiler::compile_script(kestrune::title_format_script** out, 
     return true;
 }
 
+void title_format_compiler::forget()
+{
+    std::vector<std::string>().swap(received);
+    std::vector<std::unique_ptr<compiled_script>>().swap(scripts_);
+}
+
 track_handle_factory::track_handle_factory(reference_audit& audit)
     : counted(audit, kestrune::track_handle_factory_guid, "track handle factory")
 {}
@@ -120,6 +126,12 @@ bool track_handle_factory::make_handle(kestrune::track_handle** out, const kestr
                                                      }));
     hand_out<kestrune::track_handle>(out, tracks_.back().get());
     return true;
+}
+
+void track_handle_factory::forget()
+{
+    std::vector<std::pair<std::string, std::uint32_t>>().swap(locations);
+    std::vector<std::unique_ptr<track_handle>>().swap(tracks_);
 }
 
 } // namespace stand_in

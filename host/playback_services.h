@@ -74,6 +74,10 @@ public:
 
     bool __thiscall compile_script(kestrune::title_format_script** out, const char* script) override;
 
+    // Drops the record and the scripts made so far, which the component must no longer hold, so that a long run
+    // or a memory count sees only what the component keeps.
+    void forget();
+
     // Every script text received, in order.
     std::vector<std::string> received;
     failing_operation failure;
@@ -87,6 +91,9 @@ public:
     explicit track_handle_factory(reference_audit& audit);
 
     bool __thiscall make_handle(kestrune::track_handle** out, const kestrune::track_location* location) override;
+
+    // As the compiler's forget: drops the record and the handles made so far.
+    void forget();
 
     // The locations asked for, as path and subsong.
     std::vector<std::pair<std::string, std::uint32_t>> locations;

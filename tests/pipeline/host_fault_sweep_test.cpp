@@ -1,5 +1,4 @@
 #include <functional>
-#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -8,7 +7,6 @@
 #include "pipeline/main_thread_write.h"
 #include "pipeline/playback_event_sink.h"
 #include "pipeline_fixture.h"
-#include "text/heap_memory.h"
 
 namespace velmora {
 namespace {
@@ -33,34 +31,21 @@ protected:
         pipeline_fixture::TearDown();
     }
 
-    // Gives the number of host calls (or heap requests) the action makes.
-    unsigned sweep(const std::function<void()>& action, const std::string& whole_text, bool heap = false)
+    // Gives the number of host calls the action makes.
+    unsigned sweep(const std::function<void()>& action, const std::string& whole_text)
     {
         for (unsigned nth = 1; nth < 400; ++nth) {
             std::ofstream(path.c_str(), std::ios::binary) << "before";
             bool failed = false;
-            bool reached = false;
-            if (heap) {
-                fail_heap_request(nth);
-                try {
-                    action();
-                } catch (const std::bad_alloc&) {
-                    failed = true;
-                }
-                // A request still ahead means the run got through without meeting it.
-                fail_heap_request(0);
-                reached = failed;
-            } else {
-                stand_in::fail_host_call(nth);
-                try {
-                    action();
-                } catch (const std::runtime_error& error) {
-                    failed = true;
-                    EXPECT_EQ(std::string(error.what()).rfind("host failure in ", 0), 0u) << error.what();
-                }
-                reached = !stand_in::host_call_failure_pending();
-                stand_in::fail_host_call(0);
+            stand_in::fail_host_call(nth);
+            try {
+                action();
+            } catch (const std::runtime_error& error) {
+                failed = true;
+                EXPECT_EQ(std::string(error.what()).rfind("host failure in ", 0), 0u) << error.what();
             }
+            const bool reached = !stand_in::host_call_failure_pending();
+            stand_in::fail_host_call(0);
             EXPECT_EQ(failed, reached) << "call " << nth << ": a failure reached must reach the caller";
             EXPECT_EQ(audit.findings(), "") << "call " << nth;
             const std::string content = file_text();
@@ -105,20 +90,6 @@ TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
     auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(sink.scheduler()));
     callback->add_ref();
     EXPECT_GE(sweep([&] { callback->run(); }, "-2.50 Tune"), 8u);
-}
-
-TEST_F(HostFaultSweep, EveryHeapRequestOfAWriteMayFail)
-{
-    control.playing = &song;
-    output_encoding.set(encoding_unicode);
-    EXPECT_GE(sweep([&] { host_view().on_pause(1); },
-                    std::string("\xFF\xFE-\0"
-                                "2\0.\0"
-                                "5\0"
-                                "0\0 \0T\0u\0n\0e\0",
-                                22),
-                    true),
-              5u);
 }
 
 } // namespace

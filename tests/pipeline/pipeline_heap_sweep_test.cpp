@@ -1,0 +1,111 @@
+#include <string>
+
+#include "pipeline/output_writer.h"
+#include "pipeline/playback_event_sink.h"
+#include "pipeline/text_formatting.h"
+#include "pipeline_fixture.h"
+#include "tests/heap_sweep.h"
+
+namespace velmora {
+namespace {
+
+// Makes each heap request of the formatting and writing paths fail in turn, the stand-in host's own included: the
+// failure must reach the caller, the output must keep its previous text, and every block taken must be freed.
+class PipelineHeapSweep : public pipeline_fixture {
+protected:
+    void SetUp() override
+    {
+        pipeline_fixture::SetUp();
+        log_mode.set(0);
+        control.volume = -2.5f;
+    }
+
+    // What the stand-in host recorded is its own memory, not the component's.
+    void forget_host_records()
+    {
+        compiler.forget();
+        factory.forget();
+        std::vector<std::string>().swap(receiver.lines);
+    }
+
+    unsigned sweep_file_writes(const std::function<void()>& write, const std::string& whole_text)
+    {
+        return sweep_heap_requests(
+            [&] {
+                std::ofstream(path.c_str(), std::ios::binary) << "before";
+                forget_host_records();
+            },
+            write,
+            [&] {
+                const std::string content = file_text();
+                EXPECT_TRUE(content == "before" || content == whole_text) << content.size() << " bytes";
+            },
+            [&] { forget_host_records(); });
+    }
+
+    stand_in::track_handle song{audit, "song", {{"title", "Tune"}}};
+};
+
+TEST_F(PipelineHeapSweep, FormattingKeepsThePreviousTextOnEveryPath)
+{
+    const char* script = "%volume% %datetime% $if(%isplaying%,%title%,none)";
+    for (stand_in::track_handle* playing : {&song, static_cast<stand_in::track_handle*>(nullptr)}) {
+        control.playing = playing;
+        utf8_string out;
+        bool formatted = false;
+        EXPECT_GE(sweep_heap_requests(
+                      [&] {
+                          out.assign("previous");
+                          forget_host_records();
+                      },
+                      [&] { formatted = format_now_playing(script, out); },
+                      [&] { EXPECT_STREQ(out.c_str(), "previous"); }, [&] { forget_host_records(); }),
+                  5u);
+        EXPECT_TRUE(formatted);
+        const std::string text = out.c_str();
+        EXPECT_EQ(text.substr(0, 6), "-2.50 ");
+        EXPECT_EQ(text.substr(text.size() - 5), playing != nullptr ? " Tune" : " none");
+    }
+}
+
+TEST_F(PipelineHeapSweep, TheWriterLeavesTheFileAsItWasInEveryEncodingAndMode)
+{
+    const utf8_string text("h\xC3\xA9 \xF0\x9F\x8E\xB5");
+    const std::string expected[][2] = {
+        {"h\xC3\xA9 \xF0\x9F\x8E\xB5", "beforeh\xC3\xA9 \xF0\x9F\x8E\xB5"},
+        {"\xEF\xBB\xBFh\xC3\xA9 \xF0\x9F\x8E\xB5", "beforeh\xC3\xA9 \xF0\x9F\x8E\xB5"},
+        {std::string("\xFF\xFEh\0\xE9\0 \0\x3C\xD8\xB5\xDF", 12),
+         std::string("before\xFF\xFEh\0\xE9\0 \0\x3C\xD8\xB5\xDF", 18)},
+        {"h\xE9 ??", "beforeh\xE9 ??"},
+    };
+    for (std::int32_t encoding = encoding_utf8; encoding <= encoding_ansi; ++encoding) {
+        for (std::int32_t log : {0, 1}) {
+            SCOPED_TRACE(::testing::Message() << "encoding " << encoding << ", log mode " << log);
+            output_encoding.set(encoding);
+            log_mode.set(log);
+            EXPECT_GE(sweep_file_writes([&] { write_output(text); }, expected[encoding][log]), 1u);
+            EXPECT_EQ(file_text(), expected[encoding][log]);
+        }
+    }
+}
+
+TEST_F(PipelineHeapSweep, AnEventWriteLeavesTheFileAsItWasOrWhole)
+{
+    playback_event_sink sink;
+    kestrune::playback_event_callbacks& host_view = sink;
+    control.playing = &song;
+    now_playing_script.set("%volume% $if(%isplaying%,%title%,none)");
+    event_settings.set_word(on_pause, 1);
+    output_encoding.set(encoding_unicode);
+    const std::string whole("\xFF\xFE-\0"
+                            "2\0.\0"
+                            "5\0"
+                            "0\0 \0T\0u\0n\0e\0",
+                            22);
+    EXPECT_GE(sweep_file_writes([&] { host_view.on_pause(1); }, whole), 8u);
+    EXPECT_EQ(file_text(), whole);
+    sink.scheduler().close();
+}
+
+} // namespace
+} // namespace velmora
