@@ -1,5 +1,6 @@
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 
 #include "component/host_boundary.h"
 #include "component/host_exceptions.h"
+#include "host/host_call_faults.h"
 #include "host/host_version_info.h"
 #include "host/memory_streams.h"
 #include "host/service_registry.h"
@@ -162,6 +164,104 @@ TEST_F(ComponentModule, SettingsGoThroughTheModuleInterfaceAndTheirExceptionsRea
     stand_in::scripted_abort aborting(1);
     stand_in::memory_read_stream whole(saved.bytes);
     EXPECT_THROW(interface->load_settings(whole, aborting), kestrune_io::exception_aborted);
+}
+
+// The stored records as GUID and payload, in their order.
+std::vector<std::pair<std::string, std::string>> records_of(const std::string& data)
+{
+    std::vector<std::pair<std::string, std::string>> records;
+    for (std::size_t at = 0; at + 20 <= data.size();) {
+        std::uint32_t length = 0;
+        std::memcpy(&length, data.data() + at + 16, 4);
+        records.emplace_back(data.substr(at, 16), data.substr(at + 20, length));
+        at += 20 + length;
+    }
+    return records;
+}
+
+std::string blob_of(const std::vector<std::pair<std::string, std::string>>& records)
+{
+    std::string data;
+    for (const auto& [guid, payload] : records) {
+        const auto length = static_cast<std::uint32_t>(payload.size());
+        data += guid + std::string(reinterpret_cast<const char*>(&length), 4) + payload;
+    }
+    return data;
+}
+
+TEST_F(ComponentModule, EveryHostCallOfLoadingAndSavingMayFailAndNoSettingHoldsAPartialValue)
+{
+    stand_in::scripted_abort abort;
+    stand_in::memory_write_stream first;
+    interface->save_settings(first, abort);
+    const std::string old_blob = first.bytes;
+    auto records = records_of(old_blob);
+    ASSERT_EQ(records.size(), 7u);
+    const auto old_records = records;
+    for (auto& record : records) {
+        if (record.second.size() == 4)
+            record.second[0] = static_cast<char>(record.second[0] ^ 2);
+        else if (record.second.size() == 32 || record.second.size() == 40)
+            record.second.assign(record.second.size(), '\x01');
+        else
+            record.second = "changed " + record.second;
+    }
+    const std::string new_blob = blob_of(records);
+
+    const auto load = [&](const std::string& data) {
+        stand_in::memory_read_stream stream(data);
+        interface->load_settings(stream, abort);
+    };
+    const auto save = [&] {
+        stand_in::memory_write_stream stream;
+        interface->save_settings(stream, abort);
+        return stream.bytes;
+    };
+    unsigned failures = 0;
+    for (unsigned nth = 1; nth < 200; ++nth) {
+        load(old_blob);
+        stand_in::fail_host_call(nth);
+        bool failed = false;
+        try {
+            load(new_blob);
+        } catch (const std::runtime_error&) {
+            failed = true;
+        }
+        const bool reached = !stand_in::host_call_failure_pending();
+        stand_in::fail_host_call(0);
+        ASSERT_EQ(failed, reached) << nth;
+        const auto now = records_of(save());
+        ASSERT_EQ(now.size(), 7u);
+        for (std::size_t index = 0; index < now.size(); ++index)
+            EXPECT_TRUE(now[index] == old_records[index] || now[index] == records[index]) << nth << ", " << index;
+        if (!reached) {
+            EXPECT_EQ(now, records);
+            break;
+        }
+        ++failures;
+    }
+    EXPECT_GE(failures, 20u);
+
+    failures = 0;
+    for (unsigned nth = 1; nth < 200; ++nth) {
+        stand_in::memory_write_stream stream;
+        stand_in::fail_host_call(nth);
+        bool failed = false;
+        try {
+            interface->save_settings(stream, abort);
+        } catch (const std::runtime_error&) {
+            failed = true;
+        }
+        const bool reached = !stand_in::host_call_failure_pending();
+        stand_in::fail_host_call(0);
+        ASSERT_EQ(failed, reached) << nth;
+        EXPECT_EQ(new_blob.compare(0, stream.bytes.size(), stream.bytes), 0) << nth;
+        if (!reached)
+            break;
+        ++failures;
+    }
+    EXPECT_GE(failures, 20u) << "each write and each question of the abort signal";
+    EXPECT_EQ(save(), new_blob);
 }
 
 TEST_F(ComponentModule, CarriesAWindowsVersionResource)

@@ -9,6 +9,7 @@
 
 #include "component/host_services.h"
 #include "host/file_dialog_script.h"
+#include "host/host_call_faults.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_ids.h"
@@ -235,6 +236,30 @@ TEST_F(PreferencesPage, AFailingHostLeavesThePageUsable)
     compiler.failure.name.clear();
     type_script(L"ok");
     EXPECT_EQ(preview(), L"ok");
+}
+
+TEST_F(PreferencesPage, EveryHostCallOfAPreviewRefreshMayFail)
+{
+    playback.playing = &song;
+    playback.volume = -2.5f;
+    now_playing_script.set("%volume% $if(%isplaying%,%title%,none)");
+    open_page();
+    unsigned failures = 0;
+    for (unsigned nth = 1; nth < 100; ++nth) {
+        stand_in::fail_host_call(nth);
+        SendMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+        const bool reached = !stand_in::host_call_failure_pending();
+        stand_in::fail_host_call(0);
+        EXPECT_EQ(audit.findings(), "") << nth;
+        const std::wstring shown = preview();
+        if (!reached) {
+            EXPECT_EQ(shown, L"-2.50 T");
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(shown.rfind(L"Cannot evaluate the text: host failure in ", 0), 0u) << nth;
+    }
+    EXPECT_GE(failures, 8u);
 }
 
 TEST_F(PreferencesPage, BrowsingStoresAChosenFileAtOnce)
