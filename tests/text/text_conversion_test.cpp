@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fuzz_rounds.h"
 #include "text/heap_memory.h"
 #include "text/utf8_codec.h"
 
@@ -133,41 +134,49 @@ TEST(TextConversion, FailedAllocationThrows)
 namespace velmora {
 namespace {
 
-// The decoder's rules written out plainly, one byte at a time, as a reference for the fast converter.
+// The decoder's rules written out plainly, one byte at a time, as a reference for the fast code: the length of the
+// sequence at position (0 when it is invalid or the text ends there) and its value.
+std::size_t reference_decode(const std::string& bytes, std::size_t position, std::uint32_t& value)
+{
+    const auto lead = static_cast<unsigned char>(bytes[position]);
+    std::size_t length = 0;
+    if (lead == 0)
+        return 0;
+    if (lead < 0x80)
+        length = 1;
+    else if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF7)
+        length = 4;
+    else if (lead >= 0xF8 && lead <= 0xFB)
+        length = 5;
+    else if (lead >= 0xFC && lead <= 0xFD)
+        length = 6;
+    if (length == 0)
+        return 0;
+    value = length == 1 ? lead : lead & ((1u << (7 - length)) - 1);
+    for (std::size_t index = 1; index < length; ++index) {
+        const std::size_t at = position + index;
+        const unsigned next = at < bytes.size() ? static_cast<unsigned char>(bytes[at]) : 0;
+        if (next < 0x80 || next > 0xBF)
+            return 0;
+        // An overlong form shows as nothing but zero bits up to the second continuation.
+        if (index == 2 && value == 0 && ((next & 0x7F) >> (7 - length)) == 0)
+            return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
 std::u16string reference_utf8_to_utf16(const std::string& bytes)
 {
     std::u16string units;
-    std::size_t position = 0;
-    while (position < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[position]);
-        if (lead == 0)
-            break;
-        std::size_t length = 0;
-        if (lead < 0x80)
-            length = 1;
-        else if (lead >= 0xC0 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            length = 3;
-        else if (lead >= 0xF0 && lead <= 0xF7)
-            length = 4;
-        else if (lead >= 0xF8 && lead <= 0xFB)
-            length = 5;
-        else if (lead >= 0xFC && lead <= 0xFD)
-            length = 6;
-        if (length == 0 || (lead == 0xC0 || lead == 0xC1))
-            break;
-        std::uint32_t value = length == 1 ? lead : lead & ((1u << (7 - length)) - 1);
-        bool valid = true;
-        for (std::size_t index = 1; index < length && valid; ++index) {
-            const std::size_t at = position + index;
-            const unsigned next = at < bytes.size() ? static_cast<unsigned char>(bytes[at]) : 0;
-            valid = next >= 0x80 && next <= 0xBF;
-            if (valid && index == 2 && value == 0 && ((next & 0x7F) >> (7 - length)) == 0)
-                valid = false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (!valid)
+    std::uint32_t value = 0;
+    for (std::size_t position = 0, length = 0; position < bytes.size(); position += length) {
+        length = reference_decode(bytes, position, value);
+        if (length == 0)
             break;
         if (value < 0x10000) {
             units += static_cast<char16_t>(value);
@@ -177,23 +186,95 @@ std::u16string reference_utf8_to_utf16(const std::string& bytes)
         } else {
             units += u'?';
         }
-        position += length;
     }
     return units;
 }
 
-TEST(TextConversion, TheConverterAgreesWithThePlainRulesOnRandomBytes)
+// UTF-16 to UTF-8 as the rules say: a pair gives four bytes, a lone surrogate is encoded by itself.
+std::string reference_utf16_to_utf8(const std::u16string& units)
 {
-    std::mt19937 random(31337);
+    std::string bytes;
+    for (std::size_t index = 0; index < units.size(); ++index) {
+        std::uint32_t value = units[index];
+        if (value >= 0xD800 && value <= 0xDBFF && index + 1 < units.size() && units[index + 1] >= 0xDC00 &&
+            units[index + 1] <= 0xDFFF)
+            value = 0x10000 + ((value - 0xD800) << 10) + (units[++index] - 0xDC00);
+        if (value < 0x80) {
+            bytes += static_cast<char>(value);
+        } else if (value < 0x800) {
+            bytes += static_cast<char>(0xC0 | (value >> 6));
+            bytes += static_cast<char>(0x80 | (value & 0x3F));
+        } else if (value < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (value >> 12));
+            bytes += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (value & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (value >> 18));
+            bytes += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
+    return bytes;
+}
+
+TEST(TextConversion, TheDecoderAndConvertersAgreeWithThePlainRulesOnRandomBytes)
+{
+    std::mt19937 random(fuzz_seed(31337));
     // Bytes weighted toward leads and continuations, so that long and broken sequences are common.
     const std::vector<unsigned char> palette = {'a',  'Z',  0x7F, 0x80, 0x8F, 0x90, 0xBF, 0xC0, 0xC1,
                                                 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF7, 0xF8,
-                                                0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 0xA0, 0x85, 0xB5};
-    for (int round = 0; round < 20000; ++round) {
+                                                0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 0xA0, 0x85, 0xB5, 0x84};
+    for (unsigned long round = 0; round < fuzz_rounds(20000); ++round) {
         std::string bytes(1 + random() % 12, 'a');
         for (char& byte : bytes)
             byte = static_cast<char>(palette[random() % palette.size()]);
-        ASSERT_EQ(wide(bytes.c_str()), reference_utf8_to_utf16(bytes)) << "round " << round;
+        std::uint32_t expected_value = 0;
+        std::uint32_t value = 0;
+        const std::size_t available = random() % (bytes.size() + 1);
+        const std::size_t expected_length = reference_decode(bytes.substr(0, available), 0, expected_value);
+        ASSERT_EQ(decode_utf8_char(bytes.data(), available, value), available == 0 ? 0 : expected_length)
+            << "round " << round;
+        if (available != 0 && expected_length != 0) {
+            ASSERT_EQ(value, expected_value) << "round " << round;
+        }
+
+        const std::u16string expected = reference_utf8_to_utf16(bytes);
+        ASSERT_EQ(wide(bytes.c_str()), expected) << "round " << round;
+        ASSERT_EQ(utf8_to_wide_units(bytes.c_str()), expected.size() + 1) << "round " << round;
+
+        wchar_t bounded[16];
+        const std::size_t capacity = random() % 16;
+        const std::size_t written = utf8_to_wide(bounded, capacity, bytes.c_str());
+        if (capacity != 0) {
+            ASSERT_LT(written, capacity);
+            ASSERT_EQ(bounded[written], L'\0');
+            ASSERT_EQ(std::u16string(reinterpret_cast<const char16_t*>(bounded), written), expected.substr(0, written));
+            const bool splits_pair = written < expected.size() && expected[written] >= 0xDC00 &&
+                                     expected[written] <= 0xDFFF && written > 0 && expected[written - 1] >= 0xD800 &&
+                                     expected[written - 1] <= 0xDBFF;
+            ASSERT_FALSE(splits_pair) << "round " << round;
+            ASSERT_TRUE(written == expected.size() || written + 2 >= capacity) << "round " << round;
+        } else {
+            ASSERT_EQ(written, 0u);
+        }
+
+        const byte_buffer ansi = utf8_to_ansi(bytes.c_str());
+        ASSERT_EQ(ansi.text()[ansi.length()], '\0');
+        ASSERT_LE(ansi.length(), expected.size() * 2) << "round " << round;
+    }
+}
+
+TEST(TextConversion, Utf16ToUtf8AgreesWithThePlainRulesOnRandomUnits)
+{
+    std::mt19937 random(fuzz_seed(2718));
+    const std::vector<char16_t> palette = {u'a',   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800, 0xDBFF,
+                                           0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF, 0x00E9, 0x20AC};
+    for (unsigned long round = 0; round < fuzz_rounds(20000); ++round) {
+        std::u16string units(1 + random() % 10, u'a');
+        for (char16_t& unit : units)
+            unit = palette[random() % palette.size()];
+        ASSERT_EQ(utf8(units), reference_utf16_to_utf8(units)) << "round " << round;
     }
 }
 
