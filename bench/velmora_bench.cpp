@@ -9,12 +9,11 @@
 
 #include <windows.h>
 
-#include <psapi.h>
-
 #include "component/host_services.h"
 #include "host/memory_streams.h"
 #include "host/message_pump.h"
 #include "host/player_services.h"
+#include "host/process_counts.h"
 #include "pipeline/write_scheduler.h"
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
@@ -225,39 +224,6 @@ void debounce_figure(velmora::write_scheduler& scheduler, const std::wstring& pa
     velmora::event_settings.set_word(velmora::delay_enabled, 0);
 }
 
-struct process_counts {
-    DWORD handles = 0, gdi = 0, user = 0;
-    SIZE_T private_bytes = 0;
-    std::size_t heap_bytes = 0; // busy bytes of the process heap, where the component's texts live
-};
-
-std::size_t busy_heap_bytes()
-{
-    const HANDLE heap = GetProcessHeap();
-    std::size_t busy = 0;
-    HeapLock(heap);
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heap, &entry)) {
-        if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0)
-            busy += entry.cbData;
-    }
-    HeapUnlock(heap);
-    return busy;
-}
-
-process_counts counts_now()
-{
-    process_counts counts;
-    GetProcessHandleCount(GetCurrentProcess(), &counts.handles);
-    counts.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    counts.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-    counts.private_bytes = memory.PrivateUsage;
-    counts.heap_bytes = busy_heap_bytes();
-    return counts;
-}
-
 void steady_state_figure(velmora::write_scheduler& scheduler, int writes)
 {
     velmora::now_playing_script.set(velmora::default_now_playing_script);
@@ -265,16 +231,17 @@ void steady_state_figure(velmora::write_scheduler& scheduler, int writes)
     velmora::event_settings.set_word(velmora::delay_enabled, 0);
     for (int write = 0; write < 200; ++write)
         scheduler.request_write();
-    const process_counts before = counts_now();
+    const stand_in::process_counts before = stand_in::process_counts_now();
     const double start = now_seconds();
     for (int write = 0; write < writes; ++write)
         scheduler.request_write();
     const double seconds = now_seconds() - start;
-    const process_counts after = counts_now();
+    const stand_in::process_counts after = stand_in::process_counts_now();
     std::printf("  steady state over %d writes (%.1f s): handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu, "
-                "private bytes %lu -> %lu, process heap busy bytes %lu -> %lu\n",
-                writes, seconds, before.handles, after.handles, before.gdi, after.gdi, before.user, after.user,
-                static_cast<unsigned long>(before.private_bytes), static_cast<unsigned long>(after.private_bytes),
+                "windows %lu -> %lu, process heap busy bytes %lu -> %lu\n",
+                writes, seconds, static_cast<unsigned long>(before.handles), static_cast<unsigned long>(after.handles),
+                before.gdi_objects, after.gdi_objects, before.user_objects, after.user_objects,
+                static_cast<unsigned long>(before.windows), static_cast<unsigned long>(after.windows),
                 static_cast<unsigned long>(before.heap_bytes), static_cast<unsigned long>(after.heap_bytes));
     report({"steady state: handle growth over " + std::to_string(writes) + " writes",
             static_cast<double>(after.handles) - before.handles, 0, "handles", 0});

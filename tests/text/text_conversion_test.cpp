@@ -87,9 +87,9 @@ TEST(TextConversion, WideToUtf8EncodesPairsAndLoneSurrogates)
 
 TEST(TextConversion, RandomTextSurvivesUtf8ToWideAndBack)
 {
-    std::mt19937 random(4242);
+    std::mt19937 random(fuzz_seed(4242));
     std::uniform_int_distribution<std::uint32_t> code_points(1, 0x10FFFF);
-    for (int round = 0; round < 300; ++round) {
+    for (unsigned long round = 0; round < fuzz_rounds(300); ++round) {
         std::string text;
         for (int index = 0; index < 40; ++index) {
             char bytes[6];

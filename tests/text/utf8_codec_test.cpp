@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fuzz_rounds.h"
+
 namespace velmora {
 namespace {
 
@@ -97,10 +99,10 @@ TEST(Utf8Codec, EncoderLengthsFollowTheCodePointRanges)
 
 TEST(Utf8Codec, RandomCodePointsSurviveTheRoundTrip)
 {
-    std::mt19937 random(20261208);
+    std::mt19937 random(fuzz_seed(20261208));
     std::uniform_int_distribution<std::uint32_t> any(1, 0x7FFFFFFF);
     std::uniform_int_distribution<std::uint32_t> unicode(1, 0x10FFFF);
-    for (int round = 0; round < 20000; ++round) {
+    for (unsigned long round = 0; round < fuzz_rounds(20000); ++round) {
         const std::uint32_t code_point = round % 2 ? any(random) : unicode(random);
         char bytes[6];
         const std::size_t length = encode_utf8_char(code_point, bytes);

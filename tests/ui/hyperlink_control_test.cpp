@@ -1,5 +1,8 @@
 #include "ui/hyperlink_control.h"
 
+#include <algorithm>
+#include <climits>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -7,6 +10,8 @@
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
+
+#include "tests/fuzz_rounds.h"
 
 namespace velmora {
 namespace {
@@ -30,16 +35,56 @@ TEST(ColourParser, ReadsThreeDecimalPartsCutToEightBits)
         EXPECT_EQ(parse(refused), CLR_INVALID) << refused;
 }
 
-TEST(ColourParser, AnyTextGivesAColourOrRefusal)
+// wcstol's decimal rules written out: leading blanks, a sign, digits up to the first other character, saturated.
+long reference_number(const std::wstring& text)
 {
-    std::mt19937 random(99);
-    const std::wstring alphabet = L"0123456789,,,- \t+xa\u00E9";
-    for (int round = 0; round < 5000; ++round) {
-        std::wstring text(random() % 16, L' ');
-        for (wchar_t& unit : text)
-            unit = alphabet[random() % alphabet.size()];
-        const COLORREF colour = parse(text);
-        ASSERT_TRUE(colour == CLR_INVALID || colour <= 0xFFFFFF) << round;
+    std::size_t at = text.find_first_not_of(L" \t\r\n\v\f");
+    if (at == std::wstring::npos)
+        return 0;
+    const bool negative = text[at] == L'-';
+    if (text[at] == L'-' || text[at] == L'+')
+        ++at;
+    long long value = 0;
+    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at)
+        value = std::min(value * 10 + (text[at] - L'0'), 1LL << 32);
+    if (negative)
+        return value > 2147483648LL ? LONG_MIN : static_cast<long>(-value);
+    return value > LONG_MAX ? LONG_MAX : static_cast<long>(value);
+}
+
+COLORREF reference_colour(const std::wstring& text)
+{
+    const std::size_t first = text.find(L',');
+    if (first == std::wstring::npos)
+        return CLR_INVALID;
+    const long red = reference_number(text.substr(0, first));
+    if (red == -1)
+        return CLR_INVALID;
+    const std::size_t second = text.find(L',', first + 1);
+    if (second == std::wstring::npos)
+        return CLR_INVALID;
+    const long green = reference_number(text.substr(first + 1, second - first - 1));
+    if (green == -1 || second + 1 == text.size())
+        return CLR_INVALID;
+    const long blue = reference_number(text.substr(second + 1));
+    return RGB(red & 0xFF, green & 0xFF, blue & 0xFF);
+}
+
+TEST(ColourParser, AgreesWithThePlainRulesOnRandomText)
+{
+    std::mt19937 random(fuzz_seed(99));
+    const std::wstring alphabet = L"0123456789,,,-- \t+xa\u00E9\r";
+    const std::wstring large[] = {L"2147483647", L"2147483648", L"99999999999", L"-2147483648", L"-2147483649"};
+    for (unsigned long round = 0; round < fuzz_rounds(5000); ++round) {
+        std::wstring text;
+        const std::size_t pieces = random() % 10;
+        for (std::size_t piece = 0; piece < pieces; ++piece) {
+            if (random() % 8 == 0)
+                text += large[random() % std::size(large)];
+            else
+                text += alphabet[random() % alphabet.size()];
+        }
+        ASSERT_EQ(parse(text), reference_colour(text)) << "round " << round;
     }
 }
 
