@@ -75,6 +75,14 @@ TEST_F(HostFaultSweep, EveryHostCallOfAWriteWithNothingPlayingMayFail)
     EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "-2.50 none"), 8u);
 }
 
+TEST_F(HostFaultSweep, EveryHostCallOfReportingAnUnopenableFileMayFail)
+{
+    control.playing = &song;
+    output_path.set("C:\\velmora-no-such-folder\\now.txt");
+    EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "before"), 10u);
+    EXPECT_EQ(receiver.lines.size(), 1u) << "only the run that got through reported";
+}
+
 TEST_F(HostFaultSweep, EveryHostCallOfTheStartupWriteMayFail)
 {
     control.playing = &song;
