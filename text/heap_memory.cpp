@@ -12,14 +12,26 @@ namespace velmora {
 #ifdef VELMORA_ALLOCATION_SEAM
 namespace {
 std::atomic<unsigned> requests_until_failure{0};
+std::atomic<bool> failures_persist{false};
+std::atomic<bool> failure_met{false};
 std::atomic<long> live_blocks{0};
 
 bool injected_failure() noexcept
 {
     unsigned remaining = requests_until_failure.load();
-    while (remaining != 0 && !requests_until_failure.compare_exchange_weak(remaining, remaining - 1)) {
+    for (;;) {
+        if (remaining == 0)
+            return false;
+        if (remaining == 1 && failures_persist.load()) {
+            failure_met = true;
+            return true;
+        }
+        if (requests_until_failure.compare_exchange_weak(remaining, remaining - 1)) {
+            if (remaining == 1)
+                failure_met = true;
+            return remaining == 1;
+        }
     }
-    return remaining == 1;
 }
 
 void count_block(long change) noexcept
@@ -30,12 +42,21 @@ void count_block(long change) noexcept
 
 void fail_heap_request(unsigned nth) noexcept
 {
+    failures_persist = false;
+    failure_met = false;
+    requests_until_failure = nth;
+}
+
+void fail_heap_requests_from(unsigned nth) noexcept
+{
+    failures_persist = true;
+    failure_met = false;
     requests_until_failure = nth;
 }
 
 bool heap_request_failure_pending() noexcept
 {
-    return requests_until_failure.load() != 0;
+    return requests_until_failure.load() != 0 && !failure_met.load();
 }
 
 long live_heap_blocks() noexcept

@@ -24,6 +24,10 @@ std::size_t heap_size_of(std::size_t count, std::size_t unit_size);
 // The nth heap request from now (1 = the next) fails; 0 lets every request through again.
 void fail_heap_request(unsigned nth) noexcept;
 
+// As fail_heap_request, but every request from the nth on fails, as when memory has run out, until
+// fail_heap_request(0).
+void fail_heap_requests_from(unsigned nth) noexcept;
+
 // Whether the planned failure is still ahead (it has not been reached yet).
 bool heap_request_failure_pending() noexcept;
 

@@ -56,6 +56,17 @@ LONG clamped_menu_left(LONG left, LONG bottom)
     return left;
 }
 
+// With memory gone the reason cannot be shown either; the fixed text needs no memory.
+void show_evaluation_failure(HWND preview, const char* reason) noexcept
+{
+    try {
+        const std::wstring text = L"Cannot evaluate the text: " + std::wstring(utf8_to_wide(reason).text());
+        SetWindowTextW(preview, text.c_str());
+    } catch (...) {
+        SetWindowTextW(preview, L"Cannot evaluate the text");
+    }
+}
+
 } // namespace
 
 const preferences_dialog::command preferences_dialog::commands[] = {
@@ -189,8 +200,7 @@ void preferences_dialog::refresh_preview() noexcept
         uSetWindowText(preview, text.c_str());
     } catch (const std::exception& error) {
         // A missing host service or a failing host leaves the page usable and says so in the preview.
-        const std::wstring reason = L"Cannot evaluate the text: " + std::wstring(utf8_to_wide(error.what()).text());
-        SetWindowTextW(preview, reason.c_str());
+        show_evaluation_failure(preview, error.what());
     } catch (...) {
         SetWindowTextW(preview, L"Cannot evaluate the text");
     }

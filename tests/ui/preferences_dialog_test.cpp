@@ -12,6 +12,7 @@
 #include "host/host_call_faults.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
+#include "text/heap_memory.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
 
@@ -260,6 +261,51 @@ TEST_F(PreferencesPage, EveryHostCallOfAPreviewRefreshMayFail)
         EXPECT_EQ(shown.rfind(L"Cannot evaluate the text: host failure in ", 0), 0u) << nth;
     }
     EXPECT_GE(failures, 8u);
+}
+
+TEST_F(PreferencesPage, ThePreviewSurvivesRunningOutOfMemory)
+{
+    playback.playing = &song;
+    now_playing_script.set("%artist% - %title%");
+    open_page();
+    for (unsigned nth = 1; nth < 60; ++nth) {
+        SetWindowTextW(item(IDC_PREVIEW), L"");
+        fail_heap_requests_from(nth);
+        SendMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+        fail_heap_request(0);
+        const std::wstring shown = preview();
+        EXPECT_TRUE(shown == L"A - T" || shown.rfind(L"Cannot evaluate the text", 0) == 0) << nth;
+        EXPECT_EQ(audit.findings(), "") << nth;
+    }
+    SendMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+    EXPECT_EQ(preview(), L"A - T");
+}
+
+TEST_F(PreferencesPage, OpeningAndUsingThePageSurvivesRunningOutOfMemory)
+{
+    playback.playing = &song;
+    unsigned nth = 1;
+    for (; nth < 400; ++nth) {
+        fail_heap_requests_from(nth);
+        const HWND window = page.create(host_window);
+        if (window != nullptr) {
+            type_script(L"%title% now");
+            SendMessageW(window, WM_REFRESH_PREVIEW, 0, 0);
+            notify(IDC_EXIT_TEXT, EN_KILLFOCUS);
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        }
+        const bool reached = !heap_request_failure_pending();
+        fail_heap_request(0);
+        if (window != nullptr)
+            DestroyWindow(window);
+        pump_messages();
+        EXPECT_EQ(preferences_window, nullptr) << nth;
+        EXPECT_EQ(audit.findings(), "") << nth;
+        if (!reached)
+            break;
+    }
+    EXPECT_GT(nth, 5u) << "the page makes heap requests";
+    EXPECT_STREQ(now_playing_script.text(), default_now_playing_script) << "typing alone stores nothing";
 }
 
 TEST_F(PreferencesPage, BrowsingStoresAChosenFileAtOnce)
