@@ -70,6 +70,7 @@ TEST_F(PipelineHeapSweep, FormattingKeepsThePreviousTextOnEveryPath)
 
 TEST_F(PipelineHeapSweep, TheWriterLeavesTheFileAsItWasInEveryEncodingAndMode)
 {
+    ASSERT_EQ(GetACP(), 1252u) << "the ANSI bytes below are code page 1252's";
     const utf8_string text("h\xC3\xA9 \xF0\x9F\x8E\xB5");
     const std::string expected[][2] = {
         {"h\xC3\xA9 \xF0\x9F\x8E\xB5", "beforeh\xC3\xA9 \xF0\x9F\x8E\xB5"},
