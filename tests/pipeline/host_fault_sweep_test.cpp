@@ -100,5 +100,33 @@ TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
     EXPECT_GE(sweep([&] { callback->run(); }, "-2.50 Tune"), 8u);
 }
 
+// The timer's own part runs on the worker: a failed call there drops that elapse only, and the next one queues its
+// write. The main thread makes no host call meanwhile, since it runs no message loop until the end.
+TEST_F(HostFaultSweep, EveryHostCallOfATimerElapseMayFailAndOnlyThatElapseIsLost)
+{
+    control.playing = &song;
+    event_settings.set_word(delay_enabled, 1);
+    for (unsigned nth = 1; nth <= 8; ++nth) {
+        event_settings.set_word(delay_ms, 20);
+        const unsigned queued_before = callbacks.queued();
+        stand_in::fail_host_call(nth);
+        sink.scheduler().request_write();
+        const DWORD start = GetTickCount();
+        while ((stand_in::host_call_failure_pending() || callbacks.queued() == queued_before) &&
+               GetTickCount() - start < 10000)
+            Sleep(5);
+        EXPECT_FALSE(stand_in::host_call_failure_pending()) << nth;
+        EXPECT_GT(callbacks.queued(), queued_before) << "the timer went on after failing at call " << nth;
+        // Quiet again: the next elapse is an hour away.
+        event_settings.set_word(delay_ms, 3600000);
+        sink.scheduler().request_write();
+        Sleep(50);
+        stand_in::fail_host_call(0);
+        pump_messages_for(0);
+        EXPECT_EQ(audit.findings(), "") << nth;
+        EXPECT_EQ(file_text(), "-2.50 Tune");
+    }
+}
+
 } // namespace
 } // namespace velmora
