@@ -1,4 +1,7 @@
+#include <functional>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "pipeline/output_writer.h"
 #include "pipeline/playback_event_sink.h"
@@ -106,6 +109,47 @@ TEST_F(PipelineHeapSweep, AnEventWriteLeavesTheFileAsItWasOrWhole)
     EXPECT_GE(sweep_file_writes([&] { host_view.on_pause(1); }, whole), 8u);
     EXPECT_EQ(file_text(), whole);
     sink.scheduler().close();
+}
+
+// With memory gone for good from some point on, every event, the start-up write and the exit text either get
+// through whole or throw std::bad_alloc to the host, with the file as it was.
+TEST_F(PipelineHeapSweep, RunningOutOfMemoryForGoodLeavesTheFileAsItWasOrWhole)
+{
+    playback_event_sink sink;
+    init_quit_hook hook{sink.scheduler()};
+    kestrune::playback_event_callbacks& host_view = sink;
+    control.playing = &song;
+    now_playing_script.set("%title%");
+    exit_text.set("gone");
+    event_settings.set_word(on_pause, 1);
+    const std::pair<std::function<void()>, std::string> steps[] = {
+        {[&] { host_view.on_pause(1); }, "Tune"},
+        {[&] { hook.on_startup(); }, "Tune"},
+        {[&] { hook.on_shutdown(); }, "gone"},
+    };
+    for (const auto& [step, whole_text] : steps) {
+        unsigned nth = 1;
+        for (; nth < 200; ++nth) {
+            std::ofstream(path.c_str(), std::ios::binary) << "before";
+            fail_heap_requests_from(nth);
+            bool thrown = false;
+            try {
+                step();
+            } catch (const std::bad_alloc&) {
+                thrown = true;
+            }
+            const bool reached = !heap_request_failure_pending();
+            fail_heap_request(0);
+            forget_host_records();
+            const std::string content = file_text();
+            EXPECT_EQ(thrown, reached) << nth;
+            EXPECT_TRUE(content == (thrown ? "before" : whole_text)) << nth << ": " << content;
+            EXPECT_EQ(audit.findings(), "") << nth;
+            if (!reached)
+                break;
+        }
+        EXPECT_GT(nth, 3u) << whole_text;
+    }
 }
 
 } // namespace
