@@ -1,6 +1,5 @@
 #include <cstring>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,10 +9,10 @@
 
 #include "component/host_boundary.h"
 #include "component/host_exceptions.h"
-#include "host/host_call_faults.h"
 #include "host/host_version_info.h"
 #include "host/memory_streams.h"
 #include "host/service_registry.h"
+#include "tests/host_call_sweep.h"
 #include "text/utf8_string.h"
 
 namespace {
@@ -217,50 +216,26 @@ TEST_F(ComponentModule, EveryHostCallOfLoadingAndSavingMayFailAndNoSettingHoldsA
         interface->save_settings(stream, abort);
         return stream.bytes;
     };
-    unsigned failures = 0;
-    for (unsigned nth = 1; nth < 200; ++nth) {
-        load(old_blob);
-        stand_in::fail_host_call(nth);
-        bool failed = false;
-        try {
-            load(new_blob);
-        } catch (const std::runtime_error&) {
-            failed = true;
-        }
-        const bool reached = !stand_in::host_call_failure_pending();
-        stand_in::fail_host_call(0);
-        ASSERT_EQ(failed, reached) << nth;
-        const auto now = records_of(save());
-        ASSERT_EQ(now.size(), 7u);
-        for (std::size_t index = 0; index < now.size(); ++index)
-            EXPECT_TRUE(now[index] == old_records[index] || now[index] == records[index]) << nth << ", " << index;
-        if (!reached) {
-            EXPECT_EQ(now, records);
-            break;
-        }
-        ++failures;
-    }
-    EXPECT_GE(failures, 20u);
+    const unsigned load_failures =
+        velmora::sweep_host_calls([&] { load(old_blob); }, [&] { load(new_blob); },
+                                  [&](unsigned, bool met) {
+                                      const auto now = records_of(save());
+                                      ASSERT_EQ(now.size(), 7u);
+                                      for (std::size_t index = 0; index < now.size(); ++index)
+                                          EXPECT_TRUE(now[index] == old_records[index] || now[index] == records[index])
+                                              << index;
+                                      if (!met) {
+                                          EXPECT_EQ(now, records);
+                                      }
+                                  },
+                                  200);
+    EXPECT_GE(load_failures, 20u);
 
-    failures = 0;
-    for (unsigned nth = 1; nth < 200; ++nth) {
-        stand_in::memory_write_stream stream;
-        stand_in::fail_host_call(nth);
-        bool failed = false;
-        try {
-            interface->save_settings(stream, abort);
-        } catch (const std::runtime_error&) {
-            failed = true;
-        }
-        const bool reached = !stand_in::host_call_failure_pending();
-        stand_in::fail_host_call(0);
-        ASSERT_EQ(failed, reached) << nth;
-        EXPECT_EQ(new_blob.compare(0, stream.bytes.size(), stream.bytes), 0) << nth;
-        if (!reached)
-            break;
-        ++failures;
-    }
-    EXPECT_GE(failures, 20u) << "each write and each question of the abort signal";
+    stand_in::memory_write_stream stream;
+    const unsigned save_failures = velmora::sweep_host_calls(
+        [&] { stream = stand_in::memory_write_stream(); }, [&] { interface->save_settings(stream, abort); },
+        [&](unsigned, bool) { EXPECT_EQ(new_blob.compare(0, stream.bytes.size(), stream.bytes), 0); }, 200);
+    EXPECT_GE(save_failures, 20u) << "each write and each question of the abort signal";
     EXPECT_EQ(save(), new_blob);
 }
 

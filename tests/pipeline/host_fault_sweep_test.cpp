@@ -7,6 +7,7 @@
 #include "pipeline/main_thread_write.h"
 #include "pipeline/playback_event_sink.h"
 #include "pipeline_fixture.h"
+#include "tests/host_call_sweep.h"
 
 namespace velmora {
 namespace {
@@ -34,27 +35,12 @@ protected:
     // Gives the number of host calls the action makes.
     unsigned sweep(const std::function<void()>& action, const std::string& whole_text)
     {
-        for (unsigned nth = 1; nth < 400; ++nth) {
-            std::ofstream(path.c_str(), std::ios::binary) << "before";
-            bool failed = false;
-            stand_in::fail_host_call(nth);
-            try {
-                action();
-            } catch (const std::runtime_error& error) {
-                failed = true;
-                EXPECT_EQ(std::string(error.what()).rfind("host failure in ", 0), 0u) << error.what();
-            }
-            const bool reached = !stand_in::host_call_failure_pending();
-            stand_in::fail_host_call(0);
-            EXPECT_EQ(failed, reached) << "call " << nth << ": a failure reached must reach the caller";
-            EXPECT_EQ(audit.findings(), "") << "call " << nth;
-            const std::string content = file_text();
-            EXPECT_TRUE(content == "before" || content == whole_text) << "call " << nth << ": " << content;
-            if (!reached)
-                return nth - 1;
-        }
-        ADD_FAILURE() << "the action never ran through";
-        return 0;
+        return sweep_host_calls([&] { std::ofstream(path.c_str(), std::ios::binary) << "before"; }, action,
+                                [&](unsigned, bool) {
+                                    EXPECT_EQ(audit.findings(), "");
+                                    const std::string content = file_text();
+                                    EXPECT_TRUE(content == "before" || content == whole_text) << content;
+                                });
     }
 
     kestrune::playback_event_callbacks& host_view() { return sink; }

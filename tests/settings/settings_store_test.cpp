@@ -9,11 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "component/host_exceptions.h"
-#include "host/host_call_faults.h"
 #include "host/memory_streams.h"
 #include "settings/component_settings.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/heap_sweep.h"
+#include "tests/host_call_sweep.h"
 
 namespace velmora {
 namespace {
@@ -366,46 +366,28 @@ TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
 {
     apply(changed);
     const std::string saved = save();
-    unsigned failures_seen = 0;
-    for (unsigned nth = 1; nth < 100; ++nth) {
-        apply(defaults);
-        stand_in::memory_read_stream stream(saved);
-        stand_in::scripted_abort abort;
-        stand_in::fail_host_call(nth);
-        bool failed = false;
-        try {
-            load_settings(stream, abort);
-        } catch (const std::runtime_error&) {
-            failed = true;
-        }
-        const bool reached = !stand_in::host_call_failure_pending();
-        stand_in::fail_host_call(0);
-        ASSERT_EQ(failed, reached) << nth;
-        SCOPED_TRACE(nth);
-        expect_old_or_new(current());
-        if (!reached)
-            break;
-        ++failures_seen;
-    }
-    EXPECT_GE(failures_seen, 20u);
+    const unsigned load_failures = sweep_host_calls([] { apply(defaults); },
+                                                    [&] {
+                                                        stand_in::memory_read_stream stream(saved);
+                                                        stand_in::scripted_abort abort;
+                                                        load_settings(stream, abort);
+                                                    },
+                                                    [](unsigned, bool) { expect_old_or_new(current()); }, 100);
+    EXPECT_GE(load_failures, 20u);
 
-    for (unsigned nth = 1; nth < 40; ++nth) {
-        stand_in::memory_write_stream stream;
-        stand_in::scripted_abort abort;
-        stand_in::fail_host_call(nth);
-        bool failed = false;
-        try {
-            save_settings(stream, abort);
-        } catch (const std::runtime_error&) {
-            failed = true;
-        }
-        const bool reached = !stand_in::host_call_failure_pending();
-        stand_in::fail_host_call(0);
-        ASSERT_EQ(failed, reached) << nth;
-        if (!reached)
-            break;
-        EXPECT_EQ(saved.compare(0, stream.bytes.size(), stream.bytes), 0) << "what was written is the start: " << nth;
-    }
+    stand_in::memory_write_stream stream;
+    sweep_host_calls([&] { stream = stand_in::memory_write_stream(); },
+                     [&] {
+                         stand_in::scripted_abort abort;
+                         save_settings(stream, abort);
+                     },
+                     [&](unsigned, bool met) {
+                         if (met) {
+                             EXPECT_EQ(saved.compare(0, stream.bytes.size(), stream.bytes), 0)
+                                 << "what was written is the start";
+                         }
+                     },
+                     100);
 }
 
 TEST_F(SettingsStore, EveryFailedHeapRequestPassesAndLeavesNoPartialValue)
