@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utility>
+#include <cstddef>
 
 #include <windows.h>
 
@@ -20,6 +20,18 @@ public:
 
     bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const noexcept { return handle_; }
+
+    // Writes all the bytes with one WriteFile, so that no reader sees a part of them without the rest. Gives
+    // ERROR_SUCCESS, or why they were not all written.
+    DWORD write(const void* bytes, std::size_t count) const noexcept
+    {
+        if (count == 0)
+            return ERROR_SUCCESS;
+        DWORD written = 0;
+        if (!WriteFile(handle_, bytes, static_cast<DWORD>(count), &written, nullptr))
+            return GetLastError();
+        return written == count ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    }
 
 private:
     HANDLE handle_;

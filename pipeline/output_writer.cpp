@@ -9,6 +9,8 @@
 #include "component/global_memory.h"
 #include "component/host_services.h"
 #include "component/shared_library.h"
+#include "pipeline/encoded_text.h"
+#include "pipeline/whole_file_publish.h"
 #include "settings/component_settings.h"
 #include "text/system_error.h"
 #include "text/text_conversion.h"
@@ -17,13 +19,7 @@ namespace velmora {
 
 namespace {
 
-void write_bytes(HANDLE file, const void* bytes, std::size_t count)
-{
-    DWORD written = 0;
-    WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr);
-}
-
-void report_unopenable(const utf8_string& configured_path, DWORD error)
+void report_write_failure(const utf8_string& configured_path, DWORD error)
 {
     system_error record(hresult_from_win32(static_cast<std::int32_t>(error)));
     const wchar_t* reason = system_error_text(record);
@@ -36,77 +32,82 @@ void report_unopenable(const utf8_string& configured_path, DWORD error)
     send_to_message_receivers(line.c_str());
 }
 
-// The text as the chosen encoding writes it, converted before the file is touched, so that running out of memory
-// leaves the file as it was.
-struct encoded_body {
-    std::int32_t encoding;
-    const void* bytes = nullptr;
-    std::size_t count = 0;
-    wide_string wide;
-    byte_buffer ansi;
+// What became of the file step: whether the file could be opened at all, and what stopped the write if anything.
+struct file_step {
+    bool opened;
+    DWORD error;
 };
 
-void encode(const utf8_string& text, encoded_body& body)
+file_step open_failed() noexcept
 {
-    switch (body.encoding) {
-    case encoding_utf8:
-    case encoding_utf8_with_header:
-        body.bytes = text.c_str();
-        body.count = text.size();
-        break;
-    case encoding_unicode:
-        body.wide = utf8_to_wide(text.c_str());
-        body.bytes = body.wide.text();
-        body.count = (body.wide.size() - 1) * sizeof(wchar_t);
-        break;
-    case encoding_ansi:
-        body.ansi = utf8_to_ansi(text.c_str());
-        body.bytes = body.ansi.text();
-        body.count = body.ansi.size() - 1;
-        break;
-    default:
-        break;
-    }
+    return {false, GetLastError()};
 }
 
-void write_encoded(HANDLE file, const encoded_body& body, bool appending)
+// Today's way of replacing: empty the file, then write. Readers can catch it empty, so it serves only the files that
+// cannot be replaced in one step.
+file_step write_in_place(const wide_string& path, const encoded_text& entry)
 {
-    if (body.encoding == encoding_utf8_with_header) {
-        DWORD high = 0;
-        const DWORD low = GetFileSize(file, &high);
-        if (!appending || (low == 0 && high == 0))
-            write_bytes(file, "\xEF\xBB\xBF", 3);
-    } else if (body.encoding == encoding_unicode) {
-        write_bytes(file, "\xFF\xFE", 2);
+    const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return open_failed();
+    return {true, file.write(entry.bytes(), entry.size())};
+}
+
+file_step replace_file(const wide_string& path, const encoded_text& entry)
+{
+    const publish_outcome outcome = publish_whole_file(path.text(), entry.bytes(), entry.size());
+    switch (outcome.result) {
+    case publish_result::published:
+        return {true, ERROR_SUCCESS};
+    case publish_result::failed:
+        return {true, outcome.error};
+    case publish_result::not_publishable:
+        break;
     }
-    if (body.bytes != nullptr)
-        write_bytes(file, body.bytes, body.count);
+    return write_in_place(path, entry);
+}
+
+file_step append_to_file(const wide_string& path, const encoded_text& entry)
+{
+    const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return open_failed();
+    LARGE_INTEGER end{};
+    const bool end_found = SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END) != FALSE;
+    // "UTF-8 with header" starts only an empty file with its header; "Unicode" puts one before every text.
+    std::size_t skipped = 0;
+    if (entry.encoding() == encoding_utf8_with_header) {
+        DWORD high = 0;
+        const DWORD low = GetFileSize(file.get(), &high);
+        if (low != 0 || high != 0)
+            skipped = entry.header_size();
+    }
+    const DWORD error = file.write(entry.bytes() + skipped, entry.size() - skipped);
+    if (error != ERROR_SUCCESS && end_found) {
+        // Part of an entry would be a header without its text, or half a character: cut the log back to its end.
+        SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file.get());
+    }
+    return {true, error};
 }
 
 // Gives false when the file could not be opened.
 bool write_file(const utf8_string& configured_path, const wide_string& path, const utf8_string& text)
 {
-    encoded_body body{output_encoding.value(), nullptr, 0, {}, {}};
-    encode(text, body);
-    const bool appending = log_mode.value() != 0;
-    const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       appending ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        report_unopenable(configured_path, GetLastError());
-        return false;
-    }
-    if (appending)
-        SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    write_encoded(file.get(), body, appending);
-    return true;
+    const encoded_text entry(text, output_encoding.value());
+    const file_step step = log_mode.value() != 0 ? append_to_file(path, entry) : replace_file(path, entry);
+    if (step.error != ERROR_SUCCESS)
+        report_write_failure(configured_path, step.error);
+    return step.opened;
 }
 
+// Everything that needs memory comes before EmptyClipboard, so that running out of it leaves the clipboard as it was.
 void copy_to_clipboard_as_unicode(const utf8_string& text)
 {
-    const clipboard_session clipboard(nullptr);
-    if (!clipboard.is_open() || !EmptyClipboard())
-        return;
     const wide_string wide = utf8_to_wide(text.c_str());
     const std::size_t units = wide.size() - 1;
     global_memory block(GMEM_MOVEABLE, (units + 1) * sizeof(wchar_t));
@@ -119,6 +120,9 @@ void copy_to_clipboard_as_unicode(const utf8_string& text)
         std::memcpy(lock.data(), wide.text(), units * sizeof(wchar_t));
         static_cast<wchar_t*>(lock.data())[units] = L'\0';
     }
+    const clipboard_session clipboard(nullptr);
+    if (!clipboard.is_open() || !EmptyClipboard())
+        return;
     if (SetClipboardData(CF_UNICODETEXT, block.get()) != nullptr)
         block.hand_over();
 }

@@ -1,0 +1,186 @@
+#include "pipeline/whole_file_publish.h"
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "component/file_handle.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr wchar_t temporary_suffix[] = L".velmora.tmp";
+
+// The rename fails while another program has the file open without sharing deletion. A reader that polls by path
+// holds it for microseconds, so a write keeps trying for a moment before it writes in place.
+constexpr double rename_retry_seconds = 0.02;
+
+// A program that keeps the file open would cost every write that moment. Once a write has given up, later writes to
+// that file go in place at once, and one of them tries a single rename per interval to learn whether it has let go.
+constexpr ULONGLONG held_file_retry_interval_ms = 1000;
+
+// The file whose holder made the last write give up, and when the next single rename may be tried. Main thread only.
+struct held_file {
+    std::wstring path;
+    ULONGLONG next_attempt = 0;
+};
+held_file held;
+
+double now_seconds() noexcept
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The absolute path, so that the temporary file and the rename name the same folder; empty when there is none.
+std::wstring full_path_of(const wchar_t* path)
+{
+    const DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (needed == 0)
+        return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path, needed, full.data(), nullptr);
+    if (length == 0 || length >= needed)
+        return {};
+    full.resize(length);
+    return full;
+}
+
+// Whether a rename may stand in for writing the file in place. The targets it may not:
+// - a folder, and a path whose folder is missing: the in-place write reports them as it always has;
+// - a read-only file: Windows refuses to open it for writing and the user gets the error line; a rename would
+//   replace it silently (MoveFileExW and renames do under Wine);
+// - a hidden or system file: a new file would come without those attributes (Windows refuses to empty such a file
+//   with CREATE_ALWAYS, so the user gets the error line there as before);
+// - a link or other reparse point: a rename would replace the link, not the file it leads to;
+// - an encrypted file: the new one would not be encrypted;
+// - devices and pipes (\\.\ names), which are not files at all.
+bool replaceable_by_rename(const std::wstring& target)
+{
+    if (target.compare(0, 4, L"\\\\.\\") == 0)
+        return false;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    constexpr DWORD kept_in_place = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE |
+                                    FILE_ATTRIBUTE_ENCRYPTED;
+    return (attributes & kept_in_place) == 0;
+}
+
+// FILE_RENAME_INFO naming the target, replacing it. Built before the temporary file exists, so that running out of
+// memory touches no file.
+std::vector<unsigned char> rename_information(const std::wstring& target)
+{
+    constexpr std::size_t name_offset = offsetof(FILE_RENAME_INFO, FileName);
+    const std::size_t name_bytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> information(name_offset + name_bytes + sizeof(wchar_t));
+    FILE_RENAME_INFO* rename = new (information.data()) FILE_RENAME_INFO{};
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(information.data() + name_offset, target.c_str(), name_bytes + sizeof(wchar_t));
+    return information;
+}
+
+bool held_by_another_program(DWORD error) noexcept
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+// The temporary file, open for writing and renaming, and deleted on the way out unless it was renamed into place.
+// Nobody else may open it, so two writers of one file never write into each other's: the second writes in place.
+// One left behind by a killed process has the same name, and the next write empties it and uses it.
+class temporary_file {
+public:
+    explicit temporary_file(const std::wstring& path) noexcept
+        : file_(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr))
+    {}
+    temporary_file(const temporary_file&) = delete;
+    temporary_file& operator=(const temporary_file&) = delete;
+    ~temporary_file()
+    {
+        if (file_.valid() && !renamed_) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        }
+    }
+
+    bool valid() const noexcept { return file_.valid(); }
+    DWORD write(const char* bytes, std::size_t count) const noexcept { return file_.write(bytes, count); }
+
+    // Gives ERROR_SUCCESS once the file has taken the target's place.
+    DWORD rename(std::vector<unsigned char>& information) noexcept
+    {
+        if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, information.data(),
+                                        static_cast<DWORD>(information.size())))
+            return GetLastError();
+        renamed_ = true;
+        return ERROR_SUCCESS;
+    }
+
+private:
+    file_handle file_;
+    bool renamed_ = false;
+};
+
+DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& information, bool single_attempt)
+{
+    const double give_up = now_seconds() + rename_retry_seconds;
+    for (;;) {
+        const DWORD error = file.rename(information);
+        if (error == ERROR_SUCCESS || !held_by_another_program(error) || single_attempt || now_seconds() > give_up)
+            return error;
+        Sleep(0);
+    }
+}
+
+} // namespace
+
+publish_outcome publish_whole_file(const wchar_t* path, const char* bytes, std::size_t count)
+{
+    std::wstring target = full_path_of(path);
+    if (target.empty() || !replaceable_by_rename(target))
+        return {publish_result::not_publishable, ERROR_SUCCESS};
+    const std::wstring temporary = target + temporary_suffix;
+    const bool holder_seen = held.path == target;
+    if (holder_seen && GetTickCount64() < held.next_attempt) {
+        // What a killed write left behind goes now rather than at the holder's leaving.
+        DeleteFileW(temporary.c_str());
+        return {publish_result::not_publishable, ERROR_SUCCESS};
+    }
+    std::vector<unsigned char> information = rename_information(target);
+
+    temporary_file file(temporary);
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        // Without room for even an empty file, writing in place could only lose the old text.
+        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+            return {publish_result::failed, error};
+        return {publish_result::not_publishable, ERROR_SUCCESS};
+    }
+    const DWORD write_error = file.write(bytes, count);
+    if (write_error != ERROR_SUCCESS)
+        return {publish_result::failed, write_error};
+
+    const DWORD rename_error = rename_over_target(file, information, holder_seen);
+    if (rename_error == ERROR_SUCCESS) {
+        if (holder_seen)
+            held.path.clear();
+        return {publish_result::published, ERROR_SUCCESS};
+    }
+    if (held_by_another_program(rename_error)) {
+        held.path = std::move(target);
+        held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
+    }
+    return {publish_result::not_publishable, ERROR_SUCCESS};
+}
+
+} // namespace velmora
