@@ -1,0 +1,253 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <gtest/gtest.h>
+
+#include "component/host_services.h"
+#include "host/message_receiver.h"
+#include "host/service_registry.h"
+#include "pipeline/output_writer.h"
+#include "published_text.h"
+#include "settings/component_settings.h"
+#include "tests/fuzz_rounds.h"
+
+namespace velmora {
+namespace {
+
+using published_text::verdict;
+
+std::string utf8_of(const std::wstring& wide)
+{
+    std::string bytes(wide.size() * 3 + 1, '\0');
+    bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, bytes.data(),
+                                                              static_cast<int>(bytes.size()), nullptr, nullptr)) -
+                 1);
+    return bytes;
+}
+
+std::wstring program_folder()
+{
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring folder(program);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder;
+}
+
+std::string read_whole(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+double now_seconds()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The file's identity: a rename brings a new one, a write in place keeps it. Asked of the file system directly, since
+// GetFileInformationByHandle also asks Wine's mount manager for the volume, which can stall for good while other
+// threads keep the server busy.
+unsigned long long file_identity(const std::wstring& path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    constexpr auto file_internal_information = static_cast<FILE_INFORMATION_CLASS>(6);
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER index{};
+    const bool known = NtQueryInformationFile(file, &status, &index, sizeof index, file_internal_information) >= 0;
+    CloseHandle(file);
+    return known ? static_cast<unsigned long long>(index.QuadPart) : 0;
+}
+
+// A helper program of the test, started in a process of its own and ended on every way out.
+class helper_process {
+public:
+    explicit helper_process(const std::wstring& arguments)
+    {
+        std::wstring command = L"\"" + program_folder() + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process_))
+            process_ = {};
+    }
+    helper_process(const helper_process&) = delete;
+    helper_process& operator=(const helper_process&) = delete;
+    ~helper_process()
+    {
+        if (process_.hProcess == nullptr)
+            return;
+        kill();
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    bool started() const { return process_.hProcess != nullptr; }
+
+    // The exit code, or STILL_ACTIVE when it did not end within the limit.
+    DWORD wait(DWORD milliseconds) const
+    {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process_.hProcess, milliseconds) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    void kill() const
+    {
+        TerminateProcess(process_.hProcess, 9);
+        WaitForSingleObject(process_.hProcess, 30000);
+    }
+
+private:
+    PROCESS_INFORMATION process_{};
+};
+
+class event_handle {
+public:
+    explicit event_handle(const std::wstring& name) : event_(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
+    event_handle(const event_handle&) = delete;
+    event_handle& operator=(const event_handle&) = delete;
+    ~event_handle() { CloseHandle(event_); }
+    HANDLE get() const { return event_; }
+
+private:
+    HANDLE event_;
+};
+
+class WholeFilePublish : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        registry.add(kestrune::message_receiver_guid, receiver);
+        set_service_registry(&registry);
+        set_services_ready(1);
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        use_folder(std::wstring(temp) + L"velmora-publish-" + std::to_wstring(GetCurrentProcessId()));
+        output_encoding.set(encoding_utf8);
+        log_mode.set(0);
+        output_targets.set_word(save_to_file, 1);
+        output_targets.set_word(copy_to_clipboard, 0);
+    }
+
+    void TearDown() override
+    {
+        remove_files();
+        RemoveDirectoryW(folder.c_str());
+        set_service_registry(nullptr);
+        set_services_ready(0);
+        output_path.set("");
+        output_encoding.set(default_output_encoding);
+        output_targets.set_word(copy_to_clipboard, 0);
+        EXPECT_EQ(audit.findings(), "");
+    }
+
+    void use_folder(const std::wstring& name)
+    {
+        folder = name;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        path = folder + L"\\now playing.txt";
+        remove_files();
+        output_path.set(utf8_of(path).c_str());
+    }
+
+    void remove_files()
+    {
+        for (const std::wstring& name : files_matching(L"*")) {
+            SetFileAttributesW((folder + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW((folder + L"\\" + name).c_str());
+        }
+    }
+
+    std::vector<std::wstring> files_matching(const wchar_t* pattern) const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                names.push_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return names;
+    }
+
+    std::size_t temporary_files() const { return files_matching(L"*.velmora.tmp").size(); }
+
+    static void write(unsigned long number) { write_output(utf8_string(published_text::text(number).c_str())); }
+
+    std::string file_bytes() const { return read_whole(path); }
+
+    std::wstring folder, path;
+    stand_in::reference_audit audit;
+    stand_in::service_registry registry;
+    stand_in::message_receiver receiver{audit, "receiver"};
+};
+
+TEST_F(WholeFilePublish, ReadersPollingByPathSeeOnlyWholeTexts)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "the ANSI texts are code page 1252's";
+    const unsigned long writes_per_encoding = fuzz_rounds(20000);
+    write(0);
+    const std::wstring events = L"velmora-poller-" + std::to_wstring(GetCurrentProcessId());
+    const event_handle ready(events + L"-ready"), stop(events + L"-stop");
+    const std::wstring result = folder + L"\\poller result";
+    helper_process poller(L"file_poller.exe\" \"" + path + L"\" " + events + L"-ready " + events + L"-stop \"" +
+                          result + L"\"");
+    ASSERT_TRUE(poller.started());
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 120000), WAIT_OBJECT_0) << "the poller never read the file";
+    published_text::poll_counts in_thread;
+    std::thread reader([&] { in_thread = published_text::poll_until(path.c_str(), stop.get()); });
+
+    unsigned long number = 1, in_place = 0;
+    unsigned long long identity = file_identity(path);
+    const double start = now_seconds();
+    for (int encoding = 0; encoding < 4; ++encoding) {
+        output_encoding.set(encoding);
+        for (unsigned long write_number = 0; write_number < writes_per_encoding; ++write_number) {
+            write(number++);
+            const unsigned long long written = file_identity(path);
+            in_place += written == identity ? 1 : 0;
+            identity = written;
+        }
+    }
+    const double seconds = now_seconds() - start;
+    SetEvent(stop.get());
+    reader.join();
+    ASSERT_EQ(poller.wait(60000), 0u) << "the poller did not finish";
+
+    published_text::poll_counts in_process;
+    std::ifstream(result.c_str()) >> in_process.reads >> in_process.failed_opens >> in_process.empty >>
+        in_process.header_only >> in_process.torn >> in_process.older;
+    std::printf("  %lu writes in %.1f s, %lu of them in place\n  reader thread: %s\n  reader process: %s\n",
+                number - 1, seconds, in_place, in_thread.line().c_str(), in_process.line().c_str());
+    EXPECT_EQ(in_thread.faults(), 0u) << in_thread.line();
+    EXPECT_EQ(in_process.faults(), 0u) << in_process.line();
+    EXPECT_GT(in_thread.reads, 100u) << "the reader thread hardly ran";
+    EXPECT_GT(in_process.reads, 100u) << "the reader process hardly ran";
+    EXPECT_EQ(published_text::classify(file_bytes()).number, number - 1);
+    EXPECT_EQ(temporary_files(), 0u);
+    EXPECT_TRUE(receiver.lines.empty());
+}
+
+} // namespace
+} // namespace velmora
