@@ -13,6 +13,7 @@
 #include "host/message_receiver.h"
 #include "host/service_registry.h"
 #include "settings/component_settings.h"
+#include "tests/heap_sweep.h"
 
 namespace velmora {
 namespace {
@@ -290,6 +291,54 @@ TEST_F(OutputWriter, AFileThatCannotBeOpenedGivesOneLineAndTouchesNothing)
     write("quiet");
     CloseHandle(again);
     EXPECT_TRUE(receiver.lines.empty()) << "no line before the services are ready";
+}
+
+TEST_F(OutputWriter, ReplacingLeavesNoTemporaryFileAndTakesUpOneLeftBehind)
+{
+    const std::string temporary = path + ".velmora.tmp";
+    {
+        std::ofstream(wide(temporary).c_str()) << "left by a write that was killed";
+    }
+    write("whole");
+    EXPECT_EQ(read_file(path), "whole");
+    EXPECT_FALSE(file_exists(temporary));
+    write("");
+    EXPECT_EQ(read_file(path), "");
+    EXPECT_FALSE(file_exists(temporary));
+}
+
+TEST_F(OutputWriter, HiddenSystemAndReadOnlyFilesKeepTheirAttributes)
+{
+    for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_READONLY}) {
+        SCOPED_TRACE(attribute);
+        const std::string kept = folder + "\\kept " + std::to_string(attribute) + ".txt";
+        {
+            std::ofstream(wide(kept).c_str()) << "old";
+        }
+        SetFileAttributesW(wide(kept).c_str(), attribute);
+        output_path.set(kept.c_str());
+        write("new");
+        // Windows refuses to write these and reports the file; Wine may write them in place. Either way the file
+        // stays the user's, never replaced by a plain new one.
+        EXPECT_NE(GetFileAttributesW(wide(kept).c_str()) & attribute, 0u);
+        SetFileAttributesW(wide(kept).c_str(), FILE_ATTRIBUTE_NORMAL);
+        const std::string content = read_file(kept);
+        EXPECT_TRUE((content == "old" && receiver.lines.size() == 1) || (content == "new" && receiver.lines.empty()))
+            << content << ", " << receiver.lines.size() << " lines";
+        EXPECT_FALSE(file_exists(kept + ".velmora.tmp"));
+        receiver.lines.clear();
+    }
+}
+
+TEST_F(OutputWriter, RunningOutOfMemoryLeavesTheClipboardAsItWas)
+{
+    output_targets.set_word(save_to_file, 0);
+    output_targets.set_word(copy_to_clipboard, 1);
+    const utf8_string text("caf\xC3\xA9");
+    EXPECT_GE(sweep_heap_requests([&] { put_on_clipboard(wide(sentinel)); }, [&] { write_output(text); },
+                                  [&] { EXPECT_EQ(clipboard_text(), wide(sentinel)); }),
+              1u);
+    EXPECT_EQ(clipboard_text(), L"caf\u00E9");
 }
 
 } // namespace
