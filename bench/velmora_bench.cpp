@@ -1,8 +1,11 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "host/message_pump.h"
 #include "host/player_services.h"
 #include "host/process_counts.h"
+#include "pipeline/output_writer.h"
 #include "pipeline/write_scheduler.h"
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
@@ -56,7 +60,51 @@ struct row {
     double baseline;
     std::string unit;
     double goal; // 0: report only
+    // The median of per-round ratios and their spread, when the figure was timed in alternating rounds.
+    double ratio = 0, lowest = 0, highest = 0;
 };
+
+struct alternating {
+    double component = 0, baseline = 0; // median seconds per round
+    double ratio = 0, lowest = 0, highest = 0;
+};
+
+double median_of(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Times the component and its baseline in alternating rounds, each round timing both, so that a change in the
+// machine's pace touches both sides of a round alike. Every other round runs the baseline first, so that neither
+// side always inherits what the other left behind (a file system busy with the last writes, say).
+alternating in_alternating_rounds(int rounds, const std::function<void()>& component,
+                                  const std::function<void()>& baseline)
+{
+    const auto timed = [](const std::function<void()>& work) {
+        const double start = now_seconds();
+        work();
+        return now_seconds() - start;
+    };
+    std::vector<double> component_times, baseline_times, ratios;
+    for (int round = 0; round < rounds; ++round) {
+        if (round % 2 == 0) {
+            component_times.push_back(timed(component));
+            baseline_times.push_back(timed(baseline));
+        } else {
+            baseline_times.push_back(timed(baseline));
+            component_times.push_back(timed(component));
+        }
+        ratios.push_back(component_times.back() / baseline_times.back());
+    }
+    alternating result;
+    result.component = median_of(component_times);
+    result.baseline = median_of(baseline_times);
+    result.ratio = median_of(ratios);
+    result.lowest = *std::min_element(ratios.begin(), ratios.end());
+    result.highest = *std::max_element(ratios.begin(), ratios.end());
+    return result;
+}
 
 std::vector<row> table;
 
@@ -89,6 +137,65 @@ std::size_t file_size(const std::wstring& path)
     return data.nFileSizeLow;
 }
 
+// A file's whole new content published as the writer does it, with the platform's calls alone: the target's
+// attributes asked (a read-only, hidden or system file, or a link, must not be replaced), then a temporary file
+// beside it, renamed over it.
+void publish_by_hand(const std::wstring& path, const std::string& bytes)
+{
+    if ((GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0)
+        return;
+    static std::vector<unsigned char> information;
+    const std::size_t name_bytes = path.size() * sizeof(wchar_t);
+    information.assign(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t), 0);
+    FILE_RENAME_INFO* rename = new (information.data()) FILE_RENAME_INFO{};
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(information.data() + offsetof(FILE_RENAME_INFO, FileName), path.c_str(), name_bytes + sizeof(wchar_t));
+    const HANDLE file = CreateFileW((path + L".velmora.tmp").c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    SetFileInformationByHandle(file, FileRenameInfo, information.data(), static_cast<DWORD>(information.size()));
+    CloseHandle(file);
+}
+
+// The file emptied and written, as every replacing write was before the one-step publish.
+void write_in_place_by_hand(const std::wstring& path, const std::string& bytes)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    CloseHandle(file);
+}
+
+// The writer alone, replacing the file: against the same publish done by hand (the goal), and against today's
+// in-place write, which readers can catch half done (the price of never being caught so).
+void replace_write_figures(const std::wstring& path)
+{
+    constexpr int writes = 200, rounds = 21;
+    velmora::output_encoding.set(velmora::encoding_utf8_with_header);
+    velmora::log_mode.set(0);
+    const velmora::utf8_string text("playing: Nina Simone - Feeling Good");
+    const std::string bytes = "\xEF\xBB\xBF" + std::string(text.c_str());
+    const auto writer = [&] {
+        for (int write = 0; write < writes; ++write)
+            velmora::write_output(text);
+    };
+    const alternating safe = in_alternating_rounds(rounds, writer, [&] {
+        for (int write = 0; write < writes; ++write)
+            publish_by_hand(path, bytes);
+    });
+    report({"replace-mode write (per write) vs the same publish by hand", safe.component / writes * 1e6,
+            safe.baseline / writes * 1e6, "us", 1.10, safe.ratio, safe.lowest, safe.highest});
+    const alternating price = in_alternating_rounds(rounds, writer, [&] {
+        for (int write = 0; write < writes; ++write)
+            write_in_place_by_hand(path, bytes);
+    });
+    report({"replace-mode write (per write) vs an in-place write by hand", price.component / writes * 1e6,
+            price.baseline / writes * 1e6, "us", 0, price.ratio, price.lowest, price.highest});
+}
+
 void event_write_figure(velmora::write_scheduler& scheduler, const std::wstring& path)
 {
     constexpr int writes = 300;
@@ -102,13 +209,8 @@ void event_write_figure(velmora::write_scheduler& scheduler, const std::wstring&
     std::ifstream written(path.c_str(), std::ios::binary);
     const std::string bytes(std::istreambuf_iterator<char>(written), {});
     const double baseline = best_of(3, [&] {
-        for (int write = 0; write < writes; ++write) {
-            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
-            DWORD done = 0;
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-            CloseHandle(file);
-        }
+        for (int write = 0; write < writes; ++write)
+            publish_by_hand(path, bytes);
     });
     report({"event write, no delay (per write)", component / writes * 1e6, baseline / writes * 1e6, "us", 1.10});
 }
@@ -278,6 +380,7 @@ int main(int argument_count, char** arguments)
     velmora::write_scheduler scheduler;
     std::printf("measuring...\n");
     event_write_figure(scheduler, path);
+    replace_write_figures(path);
     conversion_figures();
     main_thread_cost_figure(scheduler);
     debounce_figure(scheduler, path);
@@ -291,9 +394,14 @@ int main(int argument_count, char** arguments)
         std::snprintf(component, sizeof component, "%.2f %s", measured.component, measured.unit.c_str());
         std::snprintf(baseline, sizeof baseline, measured.baseline != 0 ? "%.2f %s" : "-", measured.baseline,
                       measured.unit.c_str());
-        if (measured.baseline > 0 && measured.goal > 0) {
-            const double value = measured.component / measured.baseline;
+        const double value = measured.ratio > 0      ? measured.ratio
+                             : measured.baseline > 0 ? measured.component / measured.baseline
+                                                     : 0;
+        if (measured.ratio > 0)
+            std::snprintf(ratio, sizeof ratio, "%.2f (%.2f-%.2f)", value, measured.lowest, measured.highest);
+        else if (value > 0 && measured.goal > 0)
             std::snprintf(ratio, sizeof ratio, "%.2f", value);
+        if (value > 0 && measured.goal > 0) {
             std::snprintf(goal, sizeof goal, "<= %.2f", measured.goal);
             std::snprintf(met, sizeof met, "%s", value <= measured.goal ? "met" : "not met");
         }

@@ -83,8 +83,7 @@ public:
         std::wstring command = L"\"" + program_folder() + arguments;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process_))
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
             process_ = {};
     }
     helper_process(const helper_process&) = delete;
@@ -242,8 +241,8 @@ TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
     published_text::poll_counts in_process;
     std::ifstream(result.c_str()) >> in_process.reads >> in_process.failed_opens >> in_process.empty >>
         in_process.header_only >> in_process.torn >> in_process.older;
-    std::printf("  %lu writes in %.1f s, %lu of them in place\n  reader thread: %s\n  reader process: %s\n",
-                number - 1, seconds, in_place, in_thread.line().c_str(), in_process.line().c_str());
+    std::printf("  %lu writes in %.1f s, %lu of them in place\n  reader thread: %s\n  reader process: %s\n", number - 1,
+                seconds, in_place, in_thread.line().c_str(), in_process.line().c_str());
     EXPECT_EQ(in_thread.faults(), 0u) << in_thread.line();
     EXPECT_EQ(in_process.faults(), 0u) << in_process.line();
     EXPECT_GT(in_thread.reads, 100u) << "the reader thread hardly ran";
