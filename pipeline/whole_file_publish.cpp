@@ -16,8 +16,11 @@ namespace {
 constexpr wchar_t temporary_suffix[] = L".velmora.tmp";
 
 // The rename fails while another program has the file open without sharing deletion. A reader that polls by path
-// holds it for microseconds, so a write keeps trying for a moment before it writes in place.
-constexpr double rename_retry_seconds = 0.02;
+// holds it for microseconds, or for a few milliseconds when the machine is busy and it loses the processor while it
+// holds it, so a write keeps trying for a while before it writes in place. After the first few tries it sleeps
+// between tries, which lets such a reader run and close the file.
+constexpr double rename_retry_seconds = 0.1;
+constexpr int rename_tries_before_sleeping = 4;
 
 // A program that keeps the file open would cost every write that moment. Once a write has given up, later writes to
 // that file go in place at once, and one of them tries a single rename per interval to learn whether it has let go.
@@ -134,11 +137,11 @@ private:
 DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& information, bool single_attempt)
 {
     const double give_up = now_seconds() + rename_retry_seconds;
-    for (;;) {
+    for (int tries = 1;; ++tries) {
         const DWORD error = file.rename(information);
         if (error == ERROR_SUCCESS || !held_by_another_program(error) || single_attempt || now_seconds() > give_up)
             return error;
-        Sleep(0);
+        Sleep(tries < rename_tries_before_sleeping ? 0 : 1);
     }
 }
 

@@ -97,6 +97,7 @@ protected:
         output_path.set("");
         output_encoding.set(default_output_encoding);
         log_mode.set(0);
+        output_targets.set_word(save_to_file, 1);
         output_targets.set_word(copy_to_clipboard, 0);
         EXPECT_EQ(audit.findings(), "");
     }

@@ -306,8 +306,8 @@ TEST_F(WholeFilePublish, AFileHeldOpenGetsEveryWriteInPlaceWithoutARetryCycleEac
     const double typical_extra = median(extra_costs);
     std::printf("  held file: first write %.2f ms more than by hand, then %.3f ms more (median of %lu)\n",
                 first_cost * 1e3, typical_extra * 1e3, writes - 1);
-    // A retry cycle lasts 20 ms. Once one has failed, each write pays an attribute query and no cycle.
-    EXPECT_LT(typical_extra, 0.005);
+    // A retry cycle lasts 100 ms. Once one has failed, each write pays an attribute query and no cycle.
+    EXPECT_LT(typical_extra, 0.01);
 
     // Once the holder has gone, a single rename a second later finds out, and writes are whole again.
     Sleep(1100);
