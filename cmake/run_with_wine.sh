@@ -10,4 +10,13 @@ program_dir=$(cd "$(dirname "$1")" && pwd)
 # Where 32-bit code runs through qemu-i386, a bounded guest address space makes each start seconds, not minutes.
 : "${QEMU_RESERVED_VA:=0x84000000}"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES QEMU_RESERVED_VA
-exec wine "$@"
+
+# A process that Wine starts on the program's behalf (the desktop, a device host) inherits the program's output and
+# can outlive it. Were that output ctest's pipe, ctest would wait for that process to end before it counted the
+# program as done. So the program writes to a file, passed on once the program has ended.
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+status=0
+wine "$@" >"$output" 2>&1 || status=$?
+cat "$output"
+exit "$status"

@@ -38,18 +38,23 @@ struct file_step {
     DWORD error;
 };
 
+// Open for writing with every kind of sharing, so that readers and other writers keep their access.
+HANDLE open_shared(const wide_string& path, DWORD disposition) noexcept
+{
+    return CreateFileW(path.text(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 file_step open_failed() noexcept
 {
     return {false, GetLastError()};
 }
 
-// Today's way of replacing: empty the file, then write. Readers can catch it empty, so it serves only the files that
+// Replacing in place: empty the file, then write. A reader can catch it empty, so this serves only the files that
 // cannot be replaced in one step.
 file_step write_in_place(const wide_string& path, const encoded_text& entry)
 {
-    const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    const file_handle file(open_shared(path, CREATE_ALWAYS));
     if (!file.valid())
         return open_failed();
     return {true, file.write(entry.bytes(), entry.size())};
@@ -71,9 +76,7 @@ file_step replace_file(const wide_string& path, const encoded_text& entry)
 
 file_step append_to_file(const wide_string& path, const encoded_text& entry)
 {
-    const file_handle file(CreateFileW(path.text(), GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    const file_handle file(open_shared(path, OPEN_ALWAYS));
     if (!file.valid())
         return open_failed();
     LARGE_INTEGER end{};

@@ -17,9 +17,12 @@ constexpr wchar_t temporary_suffix[] = L".velmora.tmp";
 
 // The rename fails while another program has the file open without sharing deletion. A reader that polls by path
 // holds it for microseconds, or for a few milliseconds when the machine is busy and it loses the processor while it
-// holds it, so a write keeps trying for a while before it writes in place. After the first few tries it sleeps
-// between tries, which lets such a reader run and close the file.
+// holds it, so a write keeps trying for a while before it writes in place: 100 ms and at least 20 tries, since on a
+// busy machine a try can take long; never more than a second. After the first few tries it sleeps between every
+// other try, which lets such a reader run and close the file.
 constexpr double rename_retry_seconds = 0.1;
+constexpr double rename_retry_limit_seconds = 1.0;
+constexpr int rename_least_tries = 20;
 constexpr int rename_tries_before_sleeping = 4;
 
 // A program that keeps the file open would cost every write that moment. Once a write has given up, later writes to
@@ -134,14 +137,20 @@ private:
     bool renamed_ = false;
 };
 
+// A rename by handle rather than ReplaceFileW, which would keep the target's attributes but is not one step under
+// Wine: it moves the target away before it moves the new file in, so that readers find no file, and a failed call
+// leaves a file of its own behind.
 DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& information, bool single_attempt)
 {
-    const double give_up = now_seconds() + rename_retry_seconds;
+    const double start = now_seconds();
     for (int tries = 1;; ++tries) {
         const DWORD error = file.rename(information);
-        if (error == ERROR_SUCCESS || !held_by_another_program(error) || single_attempt || now_seconds() > give_up)
+        if (error == ERROR_SUCCESS || !held_by_another_program(error) || single_attempt)
             return error;
-        Sleep(tries < rename_tries_before_sleeping ? 0 : 1);
+        const double elapsed = now_seconds() - start;
+        if ((elapsed > rename_retry_seconds && tries >= rename_least_tries) || elapsed > rename_retry_limit_seconds)
+            return error;
+        Sleep(tries < rename_tries_before_sleeping || tries % 2 == 0 ? 0 : 1);
     }
 }
 
