@@ -129,14 +129,14 @@ struct poll_counts {
     }
 };
 
-// Reads the file by path again and again until stop is signalled. A text older than one already seen counts as a
-// fault too: a reader must never go back.
+// Reads the file by path every millisecond, a thousand times as often as an overlay does, until stop is signalled.
+// A text older than one already seen counts as a fault too: a reader must never go back.
 inline poll_counts poll_until(const wchar_t* path, HANDLE stop)
 {
     poll_counts counts;
     unsigned long newest = 0;
     std::string content;
-    while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(stop, 1) == WAIT_TIMEOUT) {
         if (!read_by_path(path, content)) {
             ++counts.failed_opens;
             continue;
