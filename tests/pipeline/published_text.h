@@ -99,6 +99,18 @@ inline reading classify(const std::string& found)
     return {verdict::torn, number};
 }
 
+// Everything from the file's start to its end, through an open handle.
+inline std::string read_all(HANDLE file)
+{
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    std::string content;
+    char block[4096];
+    DWORD got = 0;
+    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
+        content.append(block, got);
+    return content;
+}
+
 // The whole file, read as a polling reader does: open by path, read, close. False when the open fails.
 inline bool read_by_path(const wchar_t* path, std::string& content)
 {
@@ -106,11 +118,7 @@ inline bool read_by_path(const wchar_t* path, std::string& content)
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    content.clear();
-    char block[4096];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
-        content.append(block, got);
+    content = read_all(file);
     CloseHandle(file);
     return true;
 }

@@ -252,17 +252,6 @@ TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
     EXPECT_TRUE(receiver.lines.empty());
 }
 
-std::string read_through(HANDLE file)
-{
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    std::string content;
-    char block[4096];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
-        content.append(block, got);
-    return content;
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -298,7 +287,7 @@ TEST_F(WholeFilePublish, AFileHeldOpenGetsEveryWriteInPlaceWithoutARetryCycleEac
             first_cost = held_cost - bare_cost;
         else
             extra_costs.push_back(held_cost - bare_cost);
-        ASSERT_EQ(read_through(holder), bytes) << "write " << number << " did not land";
+        ASSERT_EQ(published_text::read_all(holder), bytes) << "write " << number << " did not land";
     }
     EXPECT_EQ(file_identity(path), identity) << "every write went in place";
     CloseHandle(holder);
