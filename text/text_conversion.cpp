@@ -21,21 +21,14 @@ bool needs_surrogate_pair(std::uint32_t code_point) noexcept
     return code_point >= 0x10000 && code_point <= 0x10FFFF;
 }
 
-// Reads one code point of zero-terminated UTF-16, pairing surrogates where they pair. Gives 0 at the end.
-std::uint32_t next_code_point(const wchar_t*& text) noexcept
+bool is_high_surrogate(std::uint32_t unit) noexcept
 {
-    const std::uint32_t unit = static_cast<std::uint16_t>(*text);
-    if (unit == 0)
-        return 0;
-    ++text;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-        const std::uint32_t low = static_cast<std::uint16_t>(*text);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-            ++text;
-            return (((unit & 0x3FF) << 10) | (low & 0x3FF)) + 0x10000;
-        }
-    }
-    return unit;
+    return unit - 0xD800u < 0x400u;
+}
+
+bool is_low_surrogate(std::uint32_t unit) noexcept
+{
+    return unit - 0xDC00u < 0x400u;
 }
 
 } // namespace
@@ -98,42 +91,53 @@ wide_string utf8_to_wide(const char* text)
     return result;
 }
 
+// UTF-16 holds nothing above U+10FFFF, so every unit is one of four cases, each encoded here directly rather than
+// through the general encoder, whose sequences run to six bytes. A high surrogate reads the unit after it, which
+// is at worst the terminator.
 byte_buffer wide_to_utf8(const wchar_t* text)
 {
     std::size_t bytes = 1;
     for (const wchar_t* cursor = text;;) {
-        const auto unit = static_cast<std::uint16_t>(*cursor);
-        if (unit - 1u < 0x7Fu) {
+        const std::uint32_t unit = static_cast<std::uint16_t>(*cursor++);
+        if (unit < 0x80) {
+            if (unit == 0)
+                break;
             ++bytes;
+        } else if (unit < 0x800) {
+            bytes += 2;
+        } else if (is_high_surrogate(unit) && is_low_surrogate(static_cast<std::uint16_t>(*cursor))) {
+            bytes += 4;
             ++cursor;
-            continue;
+        } else {
+            bytes += 3;
         }
-        const std::uint32_t code_point = next_code_point(cursor);
-        if (code_point == 0)
-            break;
-        bytes += encode_utf8_char(code_point, nullptr);
     }
 
     byte_buffer result(bytes);
-    char* output = result.data();
-    char* const terminator = output + bytes - 1;
-    for (const wchar_t* cursor = text; output < terminator;) {
-        const auto unit = static_cast<std::uint16_t>(*cursor);
-        if (unit - 1u < 0x7Fu) {
-            *output++ = static_cast<char>(unit);
-            ++cursor;
-            continue;
+    auto* output = reinterpret_cast<unsigned char*>(result.data());
+    for (const wchar_t* cursor = text;;) {
+        const std::uint32_t unit = static_cast<std::uint16_t>(*cursor++);
+        if (unit < 0x80) {
+            if (unit == 0)
+                break;
+            *output++ = static_cast<unsigned char>(unit);
+        } else if (unit < 0x800) {
+            output[0] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+            output[1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            output += 2;
+        } else if (is_high_surrogate(unit) && is_low_surrogate(static_cast<std::uint16_t>(*cursor))) {
+            const std::uint32_t code_point = (((unit & 0x3FF) << 10) | (*cursor++ & 0x3FF)) + 0x10000;
+            output[0] = static_cast<unsigned char>(0xF0 | (code_point >> 18));
+            output[1] = static_cast<unsigned char>(0x80 | ((code_point >> 12) & 0x3F));
+            output[2] = static_cast<unsigned char>(0x80 | ((code_point >> 6) & 0x3F));
+            output[3] = static_cast<unsigned char>(0x80 | (code_point & 0x3F));
+            output += 4;
+        } else {
+            output[0] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+            output[1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+            output[2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            output += 3;
         }
-        const std::uint32_t code_point = next_code_point(cursor);
-        if (code_point == 0)
-            break;
-        char encoded[6];
-        const std::size_t length = encode_utf8_char(code_point, encoded);
-        // Never beyond the counted size: the last byte is always the terminator.
-        if (static_cast<std::size_t>(terminator - output) < length)
-            break;
-        std::memcpy(output, encoded, length);
-        output += length;
     }
     *output = '\0';
     return result;

@@ -1,5 +1,6 @@
 #include "text/text_conversion.h"
 
+#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -106,6 +107,44 @@ TEST(TextConversion, RandomTextSurvivesUtf8ToWideAndBack)
         const byte_buffer back = wide_to_utf8(converted.text());
         ASSERT_EQ(std::string(back.text()), text);
         ASSERT_EQ(back.size(), text.size() + 1);
+    }
+}
+
+// The plain way: pair surrogates where they pair, and encode each code point with the general encoder.
+std::string reference_utf8(const std::u16string& text)
+{
+    std::string bytes;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        std::uint32_t code_point = text[index];
+        if (code_point >= 0xD800 && code_point <= 0xDBFF && index + 1 < text.size() && text[index + 1] >= 0xDC00 &&
+            text[index + 1] <= 0xDFFF)
+            code_point = (((code_point & 0x3FF) << 10) | (text[++index] & 0x3FF)) + 0x10000;
+        char encoded[6];
+        bytes.append(encoded, encode_utf8_char(code_point, encoded));
+    }
+    return bytes;
+}
+
+// Units drawn near every boundary of the encoder: ASCII, the two- and three-byte limits, both surrogate halves
+// alone, in order and swapped, and the top of the plane.
+TEST(TextConversion, WideToUtf8MatchesThePlainEncoderOnRandomUnits)
+{
+    const std::uint16_t edges[] = {0x01,   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800, 0xDBFF,
+                                   0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF, 'a',    0xE9,   0x4E2D};
+    std::mt19937 random(fuzz_seed(77));
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(edges)));
+    std::uniform_int_distribution<std::uint32_t> any_unit(1, 0xFFFF);
+    for (unsigned long round = 0; round < fuzz_rounds(2000); ++round) {
+        std::u16string text;
+        for (int index = 0; index < 24; ++index) {
+            const int choice = pick(random);
+            text +=
+                static_cast<char16_t>(choice < static_cast<int>(std::size(edges)) ? edges[choice] : any_unit(random));
+        }
+        const byte_buffer converted = wide_to_utf8(reinterpret_cast<const wchar_t*>(text.c_str()));
+        const std::string expected = reference_utf8(text);
+        ASSERT_EQ(std::string(converted.text(), converted.length()), expected);
+        ASSERT_EQ(converted.size(), expected.size() + 1);
     }
 }
 
