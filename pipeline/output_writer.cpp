@@ -1,6 +1,7 @@
 #include "pipeline/output_writer.h"
 
 #include <cstring>
+#include <string_view>
 
 #include <windows.h>
 
@@ -137,9 +138,14 @@ void write_output(const utf8_string& text)
     const utf8_string configured_path(output_path.text());
     if (configured_path.empty())
         return;
+    // Only a path with a '%' can hold a variable; the host's expansion round trip is left out for the others.
     utf8_string expanded;
-    uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
-    const wide_string path = utf8_to_wide(expanded.c_str());
+    const char* path_text = configured_path.c_str();
+    if (configured_path.view().find('%') != std::string_view::npos) {
+        uExpandEnvironmentStrings(path_text, &expanded);
+        path_text = expanded.c_str();
+    }
+    const wide_string path = utf8_to_wide(path_text);
 
     if (output_targets.word(save_to_file) != 0 && !write_file(configured_path, path, text))
         return;

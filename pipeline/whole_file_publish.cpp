@@ -46,15 +46,18 @@ double now_seconds() noexcept
 }
 
 // The absolute path, so that the temporary file and the rename name the same folder; empty when there is none.
+// Most paths fit the first buffer, which saves asking twice.
 std::wstring full_path_of(const wchar_t* path)
 {
-    const DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
-    if (needed == 0)
-        return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path, needed, full.data(), nullptr);
-    if (length == 0 || length >= needed)
-        return {};
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path, MAX_PATH, full.data(), nullptr);
+    if (length >= MAX_PATH) {
+        full.assign(length, L'\0');
+        const DWORD needed = length;
+        length = GetFullPathNameW(path, needed, full.data(), nullptr);
+        if (length >= needed)
+            return {};
+    }
     full.resize(length);
     return full;
 }
@@ -142,11 +145,14 @@ private:
 // leaves a file of its own behind.
 DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& information, bool single_attempt)
 {
-    const double start = now_seconds();
+    double start = 0;
     for (int tries = 1;; ++tries) {
         const DWORD error = file.rename(information);
         if (error == ERROR_SUCCESS || !held_by_another_program(error) || single_attempt)
             return error;
+        // The clock is read only once a try has failed: the first try nearly always succeeds.
+        if (tries == 1)
+            start = now_seconds();
         const double elapsed = now_seconds() - start;
         if ((elapsed > rename_retry_seconds && tries >= rename_least_tries) || elapsed > rename_retry_limit_seconds)
             return error;
