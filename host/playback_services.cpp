@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "host/formatting_clock.h"
 #include "host/host_call_faults.h"
 
 namespace stand_in {
@@ -36,6 +37,7 @@ track_handle::track_handle(reference_audit& audit, std::string name, track_field
 
 bool track_handle::format_track(void*, kestrune::utf8_string* out, kestrune::title_format_script* script, void*)
 {
+    const formatting_clock::section timed;
     ++format_calls;
     failure.check("format_track");
     evaluate_into(out, script, fields);
@@ -69,6 +71,7 @@ float playback_control::query_volume()
 bool playback_control::format_with_playback(void*, kestrune::utf8_string* out, kestrune::title_format_script* script,
                                             void*, std::int32_t display_level)
 {
+    const formatting_clock::section timed;
     ++format_calls;
     last_display_level = display_level;
     failure.check("format_with_playback");
@@ -93,6 +96,7 @@ title_format_compiler::title_format_compiler(reference_audit& audit)
 
 bool title_format_compiler::compile_script(kestrune::title_format_script** out, const char* script)
 {
+    const formatting_clock::section timed;
     received.emplace_back(script);
     failure.check("compile_script");
     std::unique_ptr<title_format_program> program = title_format_program::compile(script);

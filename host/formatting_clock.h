@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace stand_in {
+
+// Time spent inside the stand-in host's formatting calls (compiling a script, formatting with it): the host's
+// own cost, which a benchmark takes out of a write to find what the component itself spends. Any thread.
+class formatting_clock {
+public:
+    static double seconds() noexcept;
+
+    // Counts its own lifetime.
+    class section {
+    public:
+        section() noexcept;
+        ~section();
+        section(const section&) = delete;
+        section& operator=(const section&) = delete;
+
+    private:
+        std::int64_t start_;
+    };
+
+private:
+    static std::atomic<std::int64_t> ticks_;
+};
+
+} // namespace stand_in
