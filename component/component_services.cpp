@@ -7,13 +7,14 @@
 #include "component/host_services.h"
 #include "component/service_ptr.h"
 #include "settings/settings_store.h"
+#include "velmora_version.h"
 
 namespace velmora {
 
 namespace {
 
 constexpr char component_name[] = "Velmora";
-constexpr char component_version_number[] = "1.9.1";
+constexpr char component_version_number[] = VELMORA_VERSION_TEXT;
 constexpr char about[] = "Velmora: what plays now, in a file or on the clipboard, by the Velmora team\n"
                          "https://velmora.example.org/";
 constexpr char online_help_base[] = "https://help.player.example/";

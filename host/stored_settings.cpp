@@ -120,6 +120,23 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
     return false;
 }
 
+long long number_by_name(const std::vector<stored_record>& records, const std::string& name)
+{
+    for (const named_setting& setting : settings) {
+        if (name != setting.name || setting.kind == setting_kind::text)
+            continue;
+        for (const stored_record& record : records) {
+            const std::size_t offset = setting.word * 4;
+            if (std::memcmp(&record.guid, &setting.guid, sizeof(GUID)) != 0 || record.payload.size() < offset + 4)
+                continue;
+            std::int32_t value = 0;
+            std::memcpy(&value, record.payload.data() + offset, 4);
+            return value;
+        }
+    }
+    return -1;
+}
+
 std::string setting_names()
 {
     std::string names;

@@ -22,6 +22,9 @@ std::string serialise_records(const std::vector<stored_record>& records);
 // decimal value. False with a reason for an unknown name, a bad number or a record that is not there.
 bool set_by_name(std::vector<stored_record>& records, const std::string& assignment, std::string& error);
 
+// The value of a number setting or word by name, or -1 when the records hold none.
+long long number_by_name(const std::vector<stored_record>& records, const std::string& name);
+
 // The names set_by_name knows, for the usage text.
 std::string setting_names();
 

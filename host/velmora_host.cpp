@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -10,8 +11,11 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "component/host_boundary.h"
 #include "component/host_exceptions.h"
+#include "host/console_text.h"
 #include "host/memory_streams.h"
 #include "host/message_receiver.h"
 #include "host/player_services.h"
@@ -19,7 +23,8 @@
 #include "host/stored_settings.h"
 
 // The stand-in player: loads velmora.dll as a host does, plays a playlist on a simulated clock and prints each
-// write as it happens. See usage below.
+// write as it happens, decoded in the encoding it was written in. See usage below. Arguments, paths and printed
+// lines are Unicode throughout: UTF-16 from the system, UTF-8 inside.
 
 namespace {
 
@@ -31,7 +36,8 @@ const char usage[] =
     "  --config FILE     the host's configuration file, read at start and written at the end (default: none)\n"
     "  --output FILE     sets output_path, and is the file whose writes are printed (default: now-playing.txt)\n"
     "  --set NAME=VALUE  sets a component setting in the configuration before the run\n"
-    "  --prefs           opens the preferences page in a host window instead of playing\n"
+    "  --prefs           opens the preferences page in a host window and plays the playlist over and over\n"
+    "                    while it is open; closing the window ends the run\n"
     "  --dll FILE        the component to load (default: velmora.dll beside this program)\n";
 
 using entry_function = kestrune::module_interface*(__cdecl*)(kestrune::service_registry*, void*);
@@ -52,15 +58,6 @@ int refuse(const std::string& why)
     return 2;
 }
 
-bool read_file(const std::string& path, std::string& bytes)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), {});
-    return true;
-}
-
 std::wstring wide(const std::string& text)
 {
     std::wstring result(text.size() + 1, L'\0');
@@ -69,12 +66,49 @@ std::wstring wide(const std::string& text)
     return result;
 }
 
-// Prints the output file each time it changes: the simulated time, the last event and the new content.
+std::string utf8(const wchar_t* text)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), bytes, nullptr, nullptr);
+    result.resize(result.size() - 1);
+    return result;
+}
+
+bool read_file(const std::string& path, std::string& bytes)
+{
+    std::ifstream file(wide(path).c_str(), std::ios::binary);
+    if (!file)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(file), {});
+    return true;
+}
+
+// The program's arguments in UTF-8, read from the UTF-16 command line rather than through the ANSI code page,
+// which would turn every character outside it into "?".
+std::vector<std::string> utf8_arguments()
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> result;
+    for (int index = 0; arguments != nullptr && index < count; ++index)
+        result.push_back(utf8(arguments[index]));
+    LocalFree(arguments);
+    return result;
+}
+
+// Prints the output file each time it changes: the simulated time, the last event and the new content, decoded in
+// the encoding the component writes now.
 class write_watcher {
 public:
-    write_watcher(std::string path, double speed) : path_(std::move(path)), speed_(speed), start_(GetTickCount()) {}
+    write_watcher(std::string path, double speed, std::function<int()> encoding)
+        : path_(std::move(path)), speed_(speed), encoding_(std::move(encoding)), start_(GetTickCount())
+    {}
 
     void event(const char* name) { event_ = name; }
+
+    // Keyboard messages for this window go through its dialog navigation.
+    void set_dialog(HWND dialog) { dialog_ = dialog; }
 
     void check()
     {
@@ -82,46 +116,52 @@ public:
         read_file(path_, content);
         if (content == last_)
             return;
-        const std::string shown = content.compare(0, last_.size(), last_) == 0 && !last_.empty()
-                                      ? "+" + content.substr(last_.size())
-                                      : content;
+        const bool appended = !last_.empty() && content.compare(0, last_.size(), last_) == 0;
+        const std::string shown =
+            stand_in::console_text(appended ? content.substr(last_.size()) : content, encoding_());
         last_ = content;
-        std::string printable;
-        const bool header = shown.compare(0, 3, "\xEF\xBB\xBF") == 0;
-        for (char character : shown.substr(header ? 3 : 0))
-            printable += character == '\r'   ? std::string("\\r")
-                         : character == '\n' ? std::string("\\n")
-                                             : std::string(1, character);
-        std::printf("[%6.1f s] %-16s %s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
-                    printable.c_str());
+        std::printf("[%6.1f s] %-16s %s%s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
+                    appended ? "+" : "", shown.c_str());
         std::fflush(stdout);
     }
 
-    // Runs the host's message loop for simulated seconds, printing writes as they land.
-    void pass(double seconds)
+    // Runs the host's message loop for simulated seconds, printing writes as they land. False once the host's
+    // window has closed (the message loop has been told to quit); the run then ends.
+    bool pass(double seconds)
     {
         const DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000 / speed_);
         do {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
+                if (message.message == WM_QUIT) {
+                    // A write may have landed since the last look.
+                    check();
+                    return false;
+                }
+                if (dialog_ == nullptr || !IsDialogMessageW(dialog_, &message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
             }
             check();
         } while (static_cast<LONG>(until - GetTickCount()) > 0);
+        return true;
     }
 
 private:
     std::string path_;
     double speed_;
+    std::function<int()> encoding_;
     DWORD start_;
+    HWND dialog_ = nullptr;
     std::string event_ = "start-up";
     std::string last_;
 };
 
-bool parse_options(int count, char** arguments, options& chosen, std::string& error)
+bool parse_options(const std::vector<std::string>& arguments, options& chosen, std::string& error)
 {
+    const int count = static_cast<int>(arguments.size());
     for (int index = 1; index < count; ++index) {
         const std::string option = arguments[index];
         const bool has_value = index + 1 < count;
@@ -180,7 +220,8 @@ LRESULT CALLBACK host_window_procedure(HWND window, UINT message, WPARAM wparam,
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-void show_preferences(kestrune::preferences_page& page)
+// The host's window with the page in it; null when the window could not be made.
+HWND open_preferences(kestrune::preferences_page& page)
 {
     WNDCLASSW host_class{};
     host_class.lpfnWndProc = host_window_procedure;
@@ -191,33 +232,97 @@ void show_preferences(kestrune::preferences_page& page)
     const HWND host =
         CreateWindowExW(0, host_class.lpszClassName, L"Preferences - Velmora", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                         CW_USEDEFAULT, CW_USEDEFAULT, 620, 540, nullptr, nullptr, host_class.hInstance, nullptr);
+    if (host == nullptr)
+        return nullptr;
     const HWND window = page.create_page(host);
     if (window != nullptr)
         ShowWindow(window, SW_SHOW);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window == nullptr || !IsDialogMessageW(window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+    return window;
+}
+
+// What the playlist drives: the playing state the host reports and the component's event callbacks.
+struct player {
+    stand_in::reference_audit& audit;
+    stand_in::playback_control& control;
+    kestrune::playback_event_callbacks& events;
+    write_watcher& watcher;
+    std::vector<std::unique_ptr<stand_in::track_handle>> tracks;
+};
+
+// Plays the steps in order. False when the run was ended on the way (the host's window closed).
+bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
+{
+    stand_in::playback_control& control = playing.control;
+    kestrune::playback_event_callbacks& events = playing.events;
+    write_watcher& watcher = playing.watcher;
+    for (const stand_in::playlist_step& step : steps) {
+        switch (step.type) {
+        case stand_in::playlist_step::kind::track:
+            playing.tracks.push_back(std::make_unique<stand_in::track_handle>(
+                playing.audit, step.title, stand_in::track_fields{{"artist", step.artist}, {"title", step.title}}));
+            control.playing = playing.tracks.back().get();
+            control.paused = false;
+            control.playback_time = 0;
+            watcher.event("new track");
+            events.on_playback_starting(0, 0);
+            playing.tracks.back()->add_ref();
+            events.on_new_track(playing.tracks.back().get());
+            if (!watcher.pass(0.05))
+                return false;
+            break;
+        case stand_in::playlist_step::kind::play:
+            for (int second = 0; second < step.seconds; ++second) {
+                if (!watcher.pass(1))
+                    return false;
+                control.playback_time += 1;
+                watcher.event("second");
+                events.on_playback_time(control.playback_time);
+            }
+            if (!watcher.pass(0.05))
+                return false;
+            break;
+        case stand_in::playlist_step::kind::pause:
+            control.paused = true;
+            watcher.event("pause");
+            events.on_pause(1);
+            if (!watcher.pass(step.seconds))
+                return false;
+            control.paused = false;
+            watcher.event("resume");
+            events.on_pause(0);
+            if (!watcher.pass(0.05))
+                return false;
+            break;
+        case stand_in::playlist_step::kind::stop:
+            control.playing = nullptr;
+            watcher.event("stop");
+            events.on_playback_stop(0);
+            if (!watcher.pass(0.05))
+                return false;
+            break;
         }
     }
+    return true;
 }
 
 } // namespace
 
-int main(int argument_count, char** arguments)
+int main()
 {
+    // Lines are printed in UTF-8; a console shows them so too.
+    SetConsoleOutputCP(CP_UTF8);
+    const std::vector<std::string> arguments = utf8_arguments();
     options chosen;
     std::string error;
-    if (argument_count == 2 && std::strcmp(arguments[1], "--help") == 0) {
+    if (arguments.size() == 2 && arguments[1] == "--help") {
         std::printf("%s", usage);
         return 0;
     }
-    if (!parse_options(argument_count, arguments, chosen, error))
+    if (!parse_options(arguments, chosen, error))
         return refuse(error + "\n" + usage);
 
     std::vector<stand_in::playlist_step> steps;
-    if (!chosen.prefs) {
+    {
         std::string text;
         if (!read_file(chosen.playlist, text))
             return refuse("cannot read the playlist " + chosen.playlist);
@@ -301,55 +406,26 @@ int main(int argument_count, char** arguments)
         }
         component->set_services_ready(1);
 
-        write_watcher watcher(chosen.output, chosen.speed);
+        // The encoding the component writes in now, which the page may change during the run.
+        const auto encoding = [component, &never] {
+            stand_in::memory_write_stream current;
+            component->save_settings(current, never);
+            std::vector<stand_in::stored_record> records;
+            stand_in::parse_records(current.bytes, records);
+            return static_cast<int>(stand_in::number_by_name(records, "output_encoding"));
+        };
+        write_watcher watcher(chosen.output, chosen.speed, encoding);
         try {
             hook->on_startup();
             watcher.check();
+            player playing{audit, control, *events, watcher, {}};
             if (chosen.prefs) {
-                show_preferences(*page);
-            } else {
-                std::vector<std::unique_ptr<stand_in::track_handle>> tracks;
-                for (const stand_in::playlist_step& step : steps) {
-                    switch (step.type) {
-                    case stand_in::playlist_step::kind::track:
-                        tracks.push_back(std::make_unique<stand_in::track_handle>(
-                            audit, step.title, stand_in::track_fields{{"artist", step.artist}, {"title", step.title}}));
-                        control.playing = tracks.back().get();
-                        control.paused = false;
-                        control.playback_time = 0;
-                        watcher.event("new track");
-                        events->on_playback_starting(0, 0);
-                        tracks.back()->add_ref();
-                        events->on_new_track(tracks.back().get());
-                        watcher.pass(0.05);
-                        break;
-                    case stand_in::playlist_step::kind::play:
-                        for (int second = 0; second < step.seconds; ++second) {
-                            watcher.pass(1);
-                            control.playback_time += 1;
-                            watcher.event("second");
-                            events->on_playback_time(control.playback_time);
-                        }
-                        watcher.pass(0.05);
-                        break;
-                    case stand_in::playlist_step::kind::pause:
-                        control.paused = true;
-                        watcher.event("pause");
-                        events->on_pause(1);
-                        watcher.pass(step.seconds);
-                        control.paused = false;
-                        watcher.event("resume");
-                        events->on_pause(0);
-                        watcher.pass(0.05);
-                        break;
-                    case stand_in::playlist_step::kind::stop:
-                        control.playing = nullptr;
-                        watcher.event("stop");
-                        events->on_playback_stop(0);
-                        watcher.pass(0.05);
-                        break;
-                    }
+                const HWND window = open_preferences(*page);
+                watcher.set_dialog(window);
+                // Over and over, so that the preview keeps following what plays while the page is open.
+                while (window != nullptr && play(steps, playing)) {
                 }
+            } else if (play(steps, playing)) {
                 watcher.pass(1);
             }
             watcher.event("shut-down");

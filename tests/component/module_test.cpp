@@ -14,6 +14,7 @@
 #include "host/service_registry.h"
 #include "tests/host_call_sweep.h"
 #include "text/utf8_string.h"
+#include "velmora_version.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ TEST_F(ComponentModule, VersionTextsAndTheFileNameTheHostGave)
     interface->set_module_names("first", "velmora.dll");
     EXPECT_EQ(text_of(&kestrune::component_version::file_name_text), "velmora.dll");
     EXPECT_EQ(text_of(&kestrune::component_version::name_text), "Velmora");
-    EXPECT_EQ(text_of(&kestrune::component_version::version_text), "1.9.1");
+    EXPECT_EQ(text_of(&kestrune::component_version::version_text), VELMORA_VERSION_TEXT);
     const std::string about = text_of(&kestrune::component_version::about_text);
     ASSERT_NE(about.find('\n'), std::string::npos);
     EXPECT_EQ(about.substr(about.find('\n') + 1, 8), "https://");
@@ -250,9 +251,10 @@ TEST_F(ComponentModule, CarriesAWindowsVersionResource)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010009u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010009u);
+    constexpr DWORD major_minor = VELMORA_VERSION_MAJOR << 16 | VELMORA_VERSION_MINOR;
+    EXPECT_EQ(fixed->dwFileVersionMS, major_minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(VELMORA_VERSION_PATCH << 16));
+    EXPECT_EQ(fixed->dwProductVersionMS, major_minor);
     wchar_t* product = nullptr;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\ProductName",
                                reinterpret_cast<void**>(&product), &length));

@@ -55,6 +55,11 @@ run_result run_host(const std::wstring& arguments)
     return result;
 }
 
+std::wstring wide_of(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
 std::string temp_path(const char* name)
 {
     char folder[MAX_PATH];
@@ -112,6 +117,93 @@ TEST(VelmoraHost, BadInputGetsOneLineAndAFailingExit)
         EXPECT_NE(run.exit_code, 0u) << run.output;
         EXPECT_EQ(run.output.rfind("velmora-host: ", 0), 0u) << run.output;
     }
+}
+
+// The script and the exit text reach the settings exactly as typed, whatever the code page, and every printed line
+// shows the text decoded, in all four encodings.
+TEST(VelmoraHost, TakesUnicodeArgumentsAndPrintsEveryEncodingDecoded)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "the test environment pins the ANSI code page to 1252";
+    const std::string playlist = temp_path("velmora-host-unicode.txt");
+    std::ofstream(playlist) << "track Ana / Tune\nplay 1\n";
+    const std::string output = temp_path("velmora-host-unicode-output.txt");
+    const std::string expected_line = "Ana \xE2\x80\x94 Tune \xC3\xA9";
+    const std::string expected_bytes[] = {"Ana \xE2\x80\x94 Tune \xC3\xA9",
+                                          "\xEF\xBB\xBF"
+                                          "Ana \xE2\x80\x94 Tune \xC3\xA9",
+                                          std::string("\xFF\xFE"
+                                                      "A\0n\0a\0 \0\x14\x20 \0T\0u\0n\0e\0 \0\xE9\0",
+                                                      26),
+                                          "Ana \x97 Tune \xE9"};
+    for (int encoding = 0; encoding < 4; ++encoding) {
+        const run_result run = run_host(
+            L"--speed 50 --playlist \"" + wide_of(playlist) + L"\" --output \"" + wide_of(output) +
+            L"\" --set \"now_playing_script=%artist% \u2014 %title% \u00E9\" --set \"exit_text=Ana \u2014 Tune "
+            L"\u00E9\" --set "
+            L"output_encoding=" +
+            std::to_wstring(encoding));
+        ASSERT_EQ(run.exit_code, 0u) << run.output;
+        const std::size_t line = run.output.find("new track");
+        ASSERT_NE(line, std::string::npos) << run.output;
+        EXPECT_EQ(run.output.substr(line, run.output.find_first_of("\r\n", line) - line).substr(17), expected_line)
+            << "encoding " << encoding << ":\n"
+            << run.output;
+        std::ifstream file(output, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), expected_bytes[encoding])
+            << "encoding " << encoding;
+    }
+}
+
+// With --prefs the playlist plays while the page is open, and closing the host's window ends the run with the
+// exit text.
+TEST(VelmoraHost, PrefsPlaysThePlaylistUntilTheWindowCloses)
+{
+    const std::string playlist = temp_path("velmora-host-prefs.txt");
+    std::ofstream(playlist) << "track Ana / Tune\nplay 2\n";
+    const std::string output = temp_path("velmora-host-prefs-output.txt");
+    DeleteFileA(output.c_str());
+    const std::wstring log = wide_of(temp_path("velmora-host-prefs-log.txt"));
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    const HANDLE log_file = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(log_file, INVALID_HANDLE_VALUE);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = log_file;
+    startup.hStdError = log_file;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"\"" + folder_of_this_program() + L"velmora-host.exe\" --prefs --speed 10 --playlist \"" +
+                           wide_of(playlist) + L"\" --output \"" + wide_of(output) + L"\" --set output_encoding=0";
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(log_file);
+
+    const auto content = [&output] {
+        std::ifstream file(output, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    HWND window = nullptr;
+    const DWORD start = GetTickCount();
+    while ((window == nullptr || content() != "playing: Ana - Tune") && GetTickCount() - start < 60000) {
+        Sleep(50);
+        window = FindWindowW(L"velmora_host_preferences", nullptr);
+    }
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(content(), "playing: Ana - Tune");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exit_code = 99;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    if (exit_code == STILL_ACTIVE)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::ifstream printed(log.c_str(), std::ios::binary);
+    const std::string lines(std::istreambuf_iterator<char>(printed), {});
+    EXPECT_EQ(exit_code, 0u) << lines;
+    EXPECT_EQ(content(), "not running") << lines;
+    EXPECT_NE(lines.find("new track        playing: Ana - Tune"), std::string::npos) << lines;
 }
 
 } // namespace
