@@ -14,7 +14,7 @@
 
 #include <windows.h>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "host/formatting_clock.h"
 #include "host/memory_streams.h"
 #include "host/message_pump.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 #include "host/reference_audit.h"
 
 namespace stand_in {

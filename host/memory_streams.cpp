@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 #include "host/host_call_faults.h"
 
 namespace stand_in {

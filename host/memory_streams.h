@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 #include "host/host_call_faults.h"
 
 namespace stand_in {

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "host/message_pump.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 namespace stand_in {
 

@@ -4,7 +4,7 @@
 
 #include <commdlg.h>
 
-#include "component/shared_library.h"
+#include "boundary/shared_library.h"
 #include "host/file_dialog_script.h"
 
 // The stand-in of the host's shared library: UTF-8 wrappers of the wide-character Win32 calls. Destination strings

@@ -13,8 +13,8 @@
 
 #include <shellapi.h>
 
-#include "component/host_boundary.h"
-#include "component/host_exceptions.h"
+#include "boundary/host_boundary.h"
+#include "boundary/host_exceptions.h"
 #include "host/console_text.h"
 #include "host/memory_streams.h"
 #include "host/message_receiver.h"

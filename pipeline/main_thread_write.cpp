@@ -3,8 +3,9 @@
 #include <cstring>
 #include <utility>
 
-#include "component/service_ptr.h"
+#include "boundary/service_ptr.h"
 
+#include "pipeline/write_now_playing.h"
 #include "pipeline/write_scheduler.h"
 
 namespace velmora {

@@ -5,11 +5,11 @@
 
 #include <windows.h>
 
-#include "component/clipboard_session.h"
-#include "component/file_handle.h"
-#include "component/global_memory.h"
-#include "component/host_services.h"
-#include "component/shared_library.h"
+#include "win32/clipboard_session.h"
+#include "win32/file_handle.h"
+#include "win32/global_memory.h"
+#include "boundary/host_services.h"
+#include "boundary/shared_library.h"
 #include "pipeline/encoded_text.h"
 #include "pipeline/whole_file_publish.h"
 #include "settings/component_settings.h"

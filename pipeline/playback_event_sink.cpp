@@ -1,8 +1,6 @@
 #include "pipeline/playback_event_sink.h"
 
-#include "component/service_ptr.h"
-#include "pipeline/output_writer.h"
-#include "pipeline/text_formatting.h"
+#include "boundary/service_ptr.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -55,25 +53,5 @@ void playback_event_sink::on_playback_time(double)
 }
 
 void playback_event_sink::on_volume_change(float) {}
-
-void init_quit_hook::on_startup()
-{
-    utf8_string text;
-    format_now_playing(now_playing_script.text(), text);
-    write_output(text);
-}
-
-void init_quit_hook::on_shutdown()
-{
-    scheduler_.close();
-    utf8_string text(exit_text.text());
-    substitute_datetime_field(text);
-    if (log_mode.value() != 0) {
-        if (text.empty())
-            return;
-        text.append_bytes("\r\n", 2);
-    }
-    write_output(text);
-}
 
 } // namespace velmora

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "pipeline/track_location.h"
 
 namespace velmora {

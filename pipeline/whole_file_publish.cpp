@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "component/file_handle.h"
+#include "win32/file_handle.h"
 
 namespace velmora {
 

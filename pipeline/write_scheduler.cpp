@@ -2,13 +2,11 @@
 
 #include <new>
 
-#include "component/host_services.h"
-#include "component/service_ptr.h"
+#include "boundary/host_services.h"
+#include "boundary/service_ptr.h"
 #include "pipeline/main_thread_write.h"
-#include "pipeline/output_writer.h"
-#include "pipeline/text_formatting.h"
+#include "pipeline/write_now_playing.h"
 #include "settings/component_settings.h"
-#include "ui/preferences_window.h"
 
 namespace velmora {
 
@@ -77,15 +75,6 @@ HMODULE reference_this_module() noexcept
 }
 
 } // namespace
-
-void write_now_playing()
-{
-    utf8_string text;
-    format_now_playing(now_playing_script.text(), text);
-    write_output(text);
-    if (preferences_window != nullptr)
-        PostMessageW(preferences_window, WM_REFRESH_PREVIEW, 0, 0);
-}
 
 write_scheduler::~write_scheduler()
 {

@@ -6,9 +6,6 @@
 
 namespace velmora {
 
-// Formats the stored script, writes it, and asks an open preferences page to refresh its preview.
-void write_now_playing();
-
 // Carries out event-driven writes: at once, or with the delay on through a worker thread whose periodic thread
 // timer is restarted by every request, so that a burst of requests gives one write a delay after the last, and
 // then one each period. Its first two fields are the worker's thread handle and id.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 
 namespace velmora {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 namespace velmora {
 

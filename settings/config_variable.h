@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 #include "text/utf8_string.h"
 
 namespace velmora {

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 #include "settings/bounded_reader.h"
 #include "settings/component_settings.h"
 

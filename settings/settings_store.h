@@ -1,6 +1,6 @@
 #pragma once
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 

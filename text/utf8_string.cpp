@@ -4,8 +4,8 @@
 #include <new>
 #include <utility>
 
-#include "component/host_exceptions.h"
-#include "text/heap_memory.h"
+#include "boundary/host_exceptions.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 namespace velmora {
 

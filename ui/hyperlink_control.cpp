@@ -6,10 +6,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "component/paint_session.h"
-#include "component/registry_key.h"
-#include "component/this_module.h"
-#include "component/window_dc.h"
+#include "win32/paint_session.h"
+#include "win32/registry_key.h"
+#include "win32/this_module.h"
+#include "win32/window_dc.h"
 
 namespace velmora {
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "component/gdi_object.h"
+#include "win32/gdi_object.h"
 
 namespace velmora {
 

@@ -5,9 +5,9 @@
 
 #include <commctrl.h>
 
-#include "component/popup_menu.h"
-#include "component/shared_library.h"
-#include "component/this_module.h"
+#include "win32/popup_menu.h"
+#include "boundary/shared_library.h"
+#include "win32/this_module.h"
 #include "pipeline/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
@@ -133,7 +133,7 @@ INT_PTR preferences_dialog::on_message(UINT message, WPARAM wparam, LPARAM lpara
 
 BOOL preferences_dialog::on_init_dialog()
 {
-    preferences_window = window_;
+    open_preferences_window(window_);
 
     link_.reset();
     link_ = std::make_unique<hyperlink_control>();
@@ -180,7 +180,7 @@ bool preferences_dialog::on_command(int control, int notification)
 
 void preferences_dialog::on_destroy()
 {
-    preferences_window = nullptr;
+    close_preferences_window();
     if (link_)
         link_->detach();
     link_.reset();

@@ -2,9 +2,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/service_ptr.h"
+#include "boundary/service_ptr.h"
 #include "host/host_call_faults.h"
 #include "pipeline/main_thread_write.h"
+#include "pipeline/init_quit_hook.h"
 #include "pipeline/playback_event_sink.h"
 #include "pipeline_fixture.h"
 #include "tests/host_call_sweep.h"

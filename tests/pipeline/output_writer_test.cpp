@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "host/message_receiver.h"
 #include "host/service_registry.h"
 #include "settings/component_settings.h"

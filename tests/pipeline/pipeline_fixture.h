@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "host/message_pump.h"
 #include "host/message_receiver.h"
 #include "host/player_services.h"

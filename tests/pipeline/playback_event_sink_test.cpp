@@ -1,3 +1,4 @@
+#include "pipeline/init_quit_hook.h"
 #include "pipeline/playback_event_sink.h"
 
 #include <functional>
@@ -6,7 +7,7 @@
 
 #include <tlhelp32.h>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 #include "pipeline_fixture.h"
 #include "ui/preferences_window.h"
 
@@ -31,11 +32,11 @@ public:
     preview_window()
         : window_(CreateWindowExW(0, L"STATIC", L"preview", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr))
     {
-        preferences_window = window_;
+        open_preferences_window(window_);
     }
     ~preview_window()
     {
-        preferences_window = nullptr;
+        close_preferences_window();
         DestroyWindow(window_);
     }
 

@@ -1,4 +1,5 @@
-#include "component/host_services.h"
+#include "boundary/host_services.h"
+#include "pipeline/init_quit_hook.h"
 #include "pipeline/playback_event_sink.h"
 #include "settings/component_settings.h"
 

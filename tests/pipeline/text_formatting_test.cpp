@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_exceptions.h"
-#include "component/host_services.h"
+#include "boundary/host_exceptions.h"
+#include "boundary/host_services.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 #include "host/memory_streams.h"
 #include "settings/component_settings.h"
 #include "tests/fuzz_rounds.h"

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/fuzz_rounds.h"
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 #include "text/utf8_codec.h"
 
 namespace velmora {

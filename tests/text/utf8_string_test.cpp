@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_exceptions.h"
-#include "text/heap_memory.h"
+#include "boundary/host_exceptions.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 namespace {

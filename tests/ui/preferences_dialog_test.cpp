@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 #include "host/file_dialog_script.h"
 #include "host/host_call_faults.h"
 #include "host/player_services.h"
 #include "settings/component_settings.h"
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
 

@@ -8,7 +8,7 @@
 #include "pipeline/playback_event_sink.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/pipeline/pipeline_fixture.h"
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 #include "ui/preferences_dialog.h"
 
 namespace velmora {

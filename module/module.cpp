@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
-#include "component/component_services.h"
-#include "component/host_services.h"
-#include "component/service_ptr.h"
+#include "module/component_services.h"
+#include "boundary/host_services.h"
+#include "boundary/service_ptr.h"
+#include "pipeline/init_quit_hook.h"
 #include "pipeline/playback_event_sink.h"
 #include "settings/settings_store.h"
 

@@ -1,4 +1,4 @@
-#include "component/shared_library.h"
+#include "boundary/shared_library.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 namespace velmora {
 

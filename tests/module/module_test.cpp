@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_boundary.h"
-#include "component/host_exceptions.h"
+#include "boundary/host_boundary.h"
+#include "boundary/host_exceptions.h"
 #include "host/host_version_info.h"
 #include "host/memory_streams.h"
 #include "host/service_registry.h"

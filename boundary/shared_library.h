@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "component/host_boundary.h"
+#include "boundary/host_boundary.h"
 
 // The host's shared library: UTF-8 wrappers of Win32 calls. Destination strings are filled through their tables.
 extern "C" {

@@ -1,4 +1,4 @@
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 
 #include <stdexcept>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 #include "host/message_receiver.h"
 #include "host/service_registry.h"
 

@@ -1,11 +1,11 @@
-#include "component/component_services.h"
+#include "module/component_services.h"
 
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "component/host_services.h"
-#include "component/service_ptr.h"
+#include "boundary/host_services.h"
+#include "boundary/service_ptr.h"
 #include "settings/settings_store.h"
 #include "velmora_version.h"
 

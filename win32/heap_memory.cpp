@@ -1,4 +1,4 @@
-#include "text/heap_memory.h"
+#include "win32/heap_memory.h"
 
 #include <atomic>
 #include <cstdint>

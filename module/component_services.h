@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "component/host_boundary.h"
-#include "component/static_service.h"
+#include "boundary/host_boundary.h"
+#include "boundary/static_service.h"
 #include "text/utf8_string.h"
 #include "ui/preferences_dialog.h"
 

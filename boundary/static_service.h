@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "component/host_boundary.h"
-#include "component/service_ptr.h"
+#include "boundary/host_boundary.h"
+#include "boundary/service_ptr.h"
 
 namespace velmora {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "component/host_boundary.h"
-#include "component/service_ptr.h"
+#include "boundary/host_boundary.h"
+#include "boundary/service_ptr.h"
 
 namespace velmora {
 

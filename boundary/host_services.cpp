@@ -1,8 +1,8 @@
-#include "component/host_services.h"
+#include "boundary/host_services.h"
 
 #include <cstdint>
 
-#include "component/host_exceptions.h"
+#include "boundary/host_exceptions.h"
 
 namespace velmora {
 
