@@ -15,11 +15,11 @@
 #include <windows.h>
 
 #include "boundary/host_services.h"
-#include "host/formatting_clock.h"
-#include "host/memory_streams.h"
-#include "host/message_pump.h"
-#include "host/player_services.h"
-#include "host/process_counts.h"
+#include "host/doubles/formatting_clock.h"
+#include "host/doubles/memory_streams.h"
+#include "host/doubles/message_pump.h"
+#include "host/doubles/player_services.h"
+#include "host/doubles/process_counts.h"
 #include "pipeline/encoded_text.h"
 #include "pipeline/output_writer.h"
 #include "pipeline/text_formatting.h"

@@ -19,8 +19,8 @@ constexpr char about[] = "Velmora: what plays now, in a file or on the clipboard
                          "https://velmora.example.org/";
 constexpr char online_help_base[] = "https://help.player.example/";
 
-utf8_string first_module_name;
-utf8_string second_module_name;
+// The second of the two names the host gives: the file name. The first is not used.
+utf8_string module_file_name;
 
 void fill(kestrune::utf8_string* out, const char* text)
 {
@@ -29,15 +29,14 @@ void fill(kestrune::utf8_string* out, const char* text)
 
 } // namespace
 
-void set_module_names(const char* first, const char* second)
+void set_module_file_name(const char* file_name)
 {
-    first_module_name.assign(first);
-    second_module_name.assign(second);
+    module_file_name.assign(file_name);
 }
 
 void component_version_service::file_name_text(kestrune::utf8_string* out)
 {
-    fill(out, second_module_name.c_str());
+    fill(out, module_file_name.c_str());
 }
 void component_version_service::name_text(kestrune::utf8_string* out)
 {

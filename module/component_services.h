@@ -40,7 +40,7 @@ private:
     preferences_dialog page_;
 };
 
-// The module's two name strings, set by the host; only the second is used.
-void set_module_names(const char* first, const char* second);
+// The second of the module's two name strings, which the host sets: the file name the version record gives.
+void set_module_file_name(const char* file_name);
 
 } // namespace velmora

@@ -1,12 +1,14 @@
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <utility>
 
 #include <windows.h>
 
-#include "module/component_services.h"
 #include "boundary/host_services.h"
 #include "boundary/service_ptr.h"
+#include "module/component_services.h"
 #include "pipeline/init_quit_hook.h"
 #include "pipeline/playback_event_sink.h"
 #include "settings/settings_store.h"
@@ -56,9 +58,10 @@ public:
     {
         velmora::load_settings(stream, abort);
     }
-    void __thiscall set_module_names(const char* first, const char* second) override
+    // The first name is not used.
+    void __thiscall set_module_names(const char*, const char* second) override
     {
-        velmora::set_module_names(first, second);
+        velmora::set_module_file_name(second);
     }
     void __thiscall set_services_ready(std::uint8_t flag) override { velmora::set_services_ready(flag); }
     bool __thiscall module_query() override { return false; }
@@ -74,12 +77,33 @@ void raise_crash_exception(int signal_number)
     RaiseException(crash_signal_exception, EXCEPTION_NONCONTINUABLE, 1, &argument);
 }
 
-struct crash_signal_setup {
+// The handlers live in the C runtime's table for the whole process, which outlives this module. At unload, each
+// signal whose handler is still ours gets back the one that was there before; one the host has replaced since is
+// the host's and stays.
+class crash_signal_setup {
+public:
     crash_signal_setup() noexcept
     {
-        for (int signal_number : {SIGINT, SIGTERM, SIGBREAK, SIGABRT})
-            std::signal(signal_number, raise_crash_exception);
+        for (std::size_t index = 0; index < std::size(signals_); ++index)
+            previous_[index] = std::signal(signals_[index], raise_crash_exception);
     }
+    crash_signal_setup(const crash_signal_setup&) = delete;
+    crash_signal_setup& operator=(const crash_signal_setup&) = delete;
+    ~crash_signal_setup()
+    {
+        for (std::size_t index = 0; index < std::size(signals_); ++index) {
+            if (previous_[index] == SIG_ERR)
+                continue;
+            const auto current = std::signal(signals_[index], previous_[index]);
+            if (current != raise_crash_exception && current != SIG_ERR)
+                std::signal(signals_[index], current);
+        }
+    }
+
+private:
+    using handler = void (*)(int);
+    static constexpr int signals_[] = {SIGINT, SIGTERM, SIGBREAK, SIGABRT};
+    handler previous_[std::size(signals_)] = {};
 };
 
 service_record<component_version_service> version_record(kestrune::component_version_guid);

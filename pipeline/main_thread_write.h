@@ -9,8 +9,8 @@ namespace velmora {
 
 class write_scheduler;
 
-// Queued with the host by the worker's timer; the host runs it on its main thread, where it writes. It frees
-// itself when its last reference is released.
+// Queued with the host by the worker's timer; the host runs it on its main thread, where it writes. It is born with
+// one reference, its maker's, and frees itself when its last reference is released.
 class main_thread_write final : public kestrune::main_thread_callback {
 public:
     explicit main_thread_write(const write_scheduler& scheduler) noexcept : scheduler_(scheduler) {}
@@ -23,7 +23,7 @@ public:
 private:
     ~main_thread_write() = default;
 
-    std::atomic<std::int32_t> references_{0};
+    std::atomic<std::int32_t> references_{1};
     const write_scheduler& scheduler_;
 };
 

@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#include "win32/clipboard_session.h"
-#include "win32/file_handle.h"
-#include "win32/global_memory.h"
 #include "boundary/host_services.h"
 #include "boundary/shared_library.h"
 #include "pipeline/encoded_text.h"
@@ -15,6 +12,9 @@
 #include "settings/component_settings.h"
 #include "text/system_error.h"
 #include "text/text_conversion.h"
+#include "win32/clipboard_session.h"
+#include "win32/file_handle.h"
+#include "win32/global_memory.h"
 
 namespace velmora {
 

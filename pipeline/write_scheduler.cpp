@@ -7,6 +7,7 @@
 #include "pipeline/main_thread_write.h"
 #include "pipeline/write_now_playing.h"
 #include "settings/component_settings.h"
+#include "win32/this_module.h"
 
 namespace velmora {
 
@@ -28,7 +29,6 @@ void CALLBACK on_timer_elapsed(HWND, UINT, UINT_PTR, DWORD) noexcept
     // made before the lookup is released with it, and the timer goes on.
     try {
         auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(*worker_scheduler));
-        callback->add_ref();
         const auto manager =
             lookup_service<kestrune::main_thread_callback_manager>(kestrune::main_thread_callback_manager_guid);
         manager->queue_callback(callback.detach());
@@ -66,14 +66,6 @@ DWORD WINAPI run_worker(void* argument) noexcept
     FreeLibraryAndExitThread(start.module, 0);
 }
 
-// A reference on the module that holds this code, so that it stays loaded while the worker runs.
-HMODULE reference_this_module() noexcept
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&run_worker), &module);
-    return module;
-}
-
 } // namespace
 
 write_scheduler::~write_scheduler()
@@ -83,20 +75,19 @@ write_scheduler::~write_scheduler()
 
 bool write_scheduler::start_worker()
 {
-    const HANDLE started = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (started == nullptr)
+    const kernel_handle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!started.valid())
         return false;
-    worker_start start{started, this, reference_this_module()};
-    worker_thread_ = CreateThread(nullptr, 0, run_worker, &start, 0, &worker_thread_id_);
-    if (worker_thread_ != nullptr) {
-        WaitForSingleObject(started, INFINITE);
+    worker_start start{started.get(), this, reference_this_module()};
+    worker_thread_ = kernel_handle(CreateThread(nullptr, 0, run_worker, &start, 0, &worker_thread_id_));
+    if (worker_thread_.valid()) {
+        WaitForSingleObject(started.get(), INFINITE);
     } else {
         worker_thread_id_ = 0;
         if (start.module != nullptr)
             FreeLibrary(start.module);
     }
-    CloseHandle(started);
-    return worker_thread_ != nullptr;
+    return worker_thread_.valid();
 }
 
 void write_scheduler::request_write()
@@ -107,7 +98,7 @@ void write_scheduler::request_write()
         write_now_playing();
         return;
     }
-    if (worker_thread_ == nullptr && !start_worker()) {
+    if (!worker_thread_.valid() && !start_worker()) {
         write_now_playing();
         return;
     }
@@ -122,13 +113,12 @@ void write_scheduler::close()
 
 void write_scheduler::stop_worker(bool wait) noexcept
 {
-    if (worker_thread_ == nullptr)
+    if (!worker_thread_.valid())
         return;
     PostThreadMessageW(worker_thread_id_, WM_QUIT, 0, 0);
     if (wait)
-        WaitForSingleObject(worker_thread_, INFINITE);
-    CloseHandle(worker_thread_);
-    worker_thread_ = nullptr;
+        WaitForSingleObject(worker_thread_.get(), INFINITE);
+    worker_thread_.reset();
     worker_thread_id_ = 0;
 }
 

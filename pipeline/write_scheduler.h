@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "win32/kernel_handle.h"
+
 namespace velmora {
 
 // Carries out event-driven writes: at once, or with the delay on through a worker thread whose periodic thread
@@ -25,14 +27,14 @@ public:
     void close();
     bool closed() const noexcept { return closed_.load(); }
 
-    HANDLE worker_thread() const noexcept { return worker_thread_; }
+    HANDLE worker_thread() const noexcept { return worker_thread_.get(); }
     DWORD worker_thread_id() const noexcept { return worker_thread_id_; }
 
 private:
     bool start_worker();
     void stop_worker(bool wait) noexcept;
 
-    HANDLE worker_thread_ = nullptr;
+    kernel_handle worker_thread_;
     DWORD worker_thread_id_ = 0;
     std::atomic<bool> closed_{false};
 };

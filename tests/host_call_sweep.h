@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host_call_faults.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace velmora {
 

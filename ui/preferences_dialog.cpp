@@ -5,14 +5,14 @@
 
 #include <commctrl.h>
 
-#include "win32/popup_menu.h"
 #include "boundary/shared_library.h"
-#include "win32/this_module.h"
 #include "pipeline/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
+#include "win32/popup_menu.h"
+#include "win32/this_module.h"
 
 namespace velmora {
 
@@ -106,13 +106,13 @@ INT_PTR CALLBACK preferences_dialog::dialog_procedure(HWND window, UINT message,
         return FALSE;
     // Nothing may unwind through the system's frames: a failure leaves the message to the default processing.
     try {
-        return page->on_message(message, wparam, lparam);
+        return page->on_message(message, wparam);
     } catch (...) {
         return FALSE;
     }
 }
 
-INT_PTR preferences_dialog::on_message(UINT message, WPARAM wparam, LPARAM lparam)
+INT_PTR preferences_dialog::on_message(UINT message, WPARAM wparam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -126,7 +126,6 @@ INT_PTR preferences_dialog::on_message(UINT message, WPARAM wparam, LPARAM lpara
         refresh_preview();
         return TRUE;
     default:
-        static_cast<void>(lparam);
         return FALSE;
     }
 }
@@ -135,7 +134,6 @@ BOOL preferences_dialog::on_init_dialog()
 {
     open_preferences_window(window_);
 
-    link_.reset();
     link_ = std::make_unique<hyperlink_control>();
     if (link_->attach(GetDlgItem(window_, IDC_LINK)))
         link_->initialise();

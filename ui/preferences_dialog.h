@@ -35,7 +35,7 @@ private:
     static const command commands[];
 
     static INT_PTR CALLBACK dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
-    INT_PTR on_message(UINT message, WPARAM wparam, LPARAM lparam);
+    INT_PTR on_message(UINT message, WPARAM wparam);
     BOOL on_init_dialog();
     bool on_command(int control, int notification);
     void on_destroy();

@@ -4,13 +4,27 @@
 
 namespace velmora {
 
+namespace this_module_detail {
+// An address inside this module, by which the system finds it.
+inline const char marker = 0;
+} // namespace this_module_detail
+
 // The module that holds this code: the component's DLL, or the program a test links it into.
 inline HMODULE this_module() noexcept
 {
-    static const char marker = 0;
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<const wchar_t*>(&marker), &module);
+                       reinterpret_cast<const wchar_t*>(&this_module_detail::marker), &module);
+    return module;
+}
+
+// A new reference on this module, for a thread that runs its code and must keep it loaded until the thread ends
+// (it gives the reference back with FreeLibraryAndExitThread). Null when none could be taken.
+inline HMODULE reference_this_module() noexcept
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<const wchar_t*>(&this_module_detail::marker), &module);
     return module;
 }
 

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_exceptions.h"
-#include "host/message_receiver.h"
-#include "host/service_registry.h"
+#include "host/doubles/message_receiver.h"
+#include "host/doubles/service_registry.h"
 
 namespace velmora {
 namespace {

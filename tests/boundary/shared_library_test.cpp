@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/file_dialog_script.h"
+#include "host/shared_dll/file_dialog_script.h"
 #include "text/utf8_string.h"
 
 namespace velmora {

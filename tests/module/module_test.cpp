@@ -9,9 +9,10 @@
 
 #include "boundary/host_boundary.h"
 #include "boundary/host_exceptions.h"
-#include "host/host_version_info.h"
-#include "host/memory_streams.h"
-#include "host/service_registry.h"
+#include "host/doubles/host_version_info.h"
+#include "host/doubles/memory_streams.h"
+#include "host/doubles/service_registry.h"
+#include "tests/child_process.h"
 #include "tests/host_call_sweep.h"
 #include "text/utf8_string.h"
 #include "velmora_version.h"
@@ -271,6 +272,17 @@ TEST_F(ComponentModule, CreatesThePageAsAChildOfTheHostWindow)
     EXPECT_EQ(GetParent(window), host);
     EXPECT_NE(GetDlgItem(window, 1003), nullptr);
     DestroyWindow(host);
+}
+
+// The crash handlers go into the C runtime's table, which outlives the module: after an unload, the abort signal
+// must reach the host's own handler, whether the module's was still in place or the host had replaced it.
+TEST(CrashSignals, AfterUnloadTheHostsOwnAbortHandlerRuns)
+{
+    for (const wchar_t* mode : {L"kept", L"replaced"}) {
+        const velmora_tests::run_result run = velmora_tests::run_program(L"signal_unload_host.exe", mode);
+        EXPECT_EQ(run.exit_code, 0u) << mode << ": " << run.output;
+        EXPECT_NE(run.output.find("the host's handler ran"), std::string::npos) << mode << ": " << run.output;
+    }
 }
 
 } // namespace

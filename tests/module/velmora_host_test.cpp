@@ -7,52 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/child_process.h"
+
 namespace {
 
-struct run_result {
-    DWORD exit_code = 99;
-    std::string output;
-};
-
-std::wstring folder_of_this_program()
-{
-    wchar_t program[MAX_PATH];
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring folder(program);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
+using velmora_tests::folder_of_this_program;
+using velmora_tests::run_result;
 
 // Runs velmora-host.exe with the arguments and collects what it prints, both streams together.
 run_result run_host(const std::wstring& arguments)
 {
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE reader = nullptr, writer = nullptr;
-    CreatePipe(&reader, &writer, &inheritable, 0);
-    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writer;
-    startup.hStdError = writer;
-    PROCESS_INFORMATION process{};
-    std::wstring command = L"\"" + folder_of_this_program() + L"velmora-host.exe\" " + arguments;
-    run_result result;
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        CloseHandle(reader);
-        CloseHandle(writer);
-        return result;
-    }
-    CloseHandle(writer);
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(reader, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        result.output.append(buffer, got);
-    WaitForSingleObject(process.hProcess, 120000);
-    GetExitCodeProcess(process.hProcess, &result.exit_code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(reader);
-    return result;
+    return velmora_tests::run_program(L"velmora-host.exe", arguments);
 }
 
 std::wstring wide_of(const std::string& text)
@@ -167,21 +132,27 @@ TEST(VelmoraHost, PrefsPlaysThePlaylistUntilTheWindowCloses)
     const HANDLE log_file = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(log_file, INVALID_HANDLE_VALUE);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = log_file;
-    startup.hStdError = log_file;
-    PROCESS_INFORMATION process{};
-    std::wstring command = L"\"" + folder_of_this_program() + L"velmora-host.exe\" --prefs --speed 10 --playlist \"" +
-                           wide_of(playlist) + L"\" --output \"" + wide_of(output) + L"\" --set output_encoding=0";
-    ASSERT_TRUE(
-        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    velmora_tests::started_program host(L"velmora-host.exe",
+                                        L"--prefs --speed 10 --playlist \"" + wide_of(playlist) + L"\" --output \"" +
+                                            wide_of(output) + L"\" --set output_encoding=0",
+                                        log_file);
     CloseHandle(log_file);
+    ASSERT_TRUE(host.started());
 
+    // Read as a well-behaved reader does, sharing deletion, so that the component can still replace the file in one
+    // step; a reader that holds it would make it write in place, and this one could then catch it empty.
     const auto content = [&output] {
-        std::ifstream file(output, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
+        const HANDLE file =
+            CreateFileW(wide_of(output).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string bytes(256, '\0');
+        DWORD got = 0;
+        if (file == INVALID_HANDLE_VALUE || !ReadFile(file, bytes.data(), 256, &got, nullptr))
+            got = 0;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        bytes.resize(got);
+        return bytes;
     };
     HWND window = nullptr;
     const DWORD start = GetTickCount();
@@ -192,13 +163,7 @@ TEST(VelmoraHost, PrefsPlaysThePlaylistUntilTheWindowCloses)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(content(), "playing: Ana - Tune");
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD exit_code = 99;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    if (exit_code == STILL_ACTIVE)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const DWORD exit_code = host.wait(60000);
     std::ifstream printed(log.c_str(), std::ios::binary);
     const std::string lines(std::istreambuf_iterator<char>(printed), {});
     EXPECT_EQ(exit_code, 0u) << lines;

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "boundary/service_ptr.h"
-#include "host/host_call_faults.h"
-#include "pipeline/main_thread_write.h"
+#include "host/doubles/host_call_faults.h"
 #include "pipeline/init_quit_hook.h"
+#include "pipeline/main_thread_write.h"
 #include "pipeline/playback_event_sink.h"
 #include "pipeline_fixture.h"
 #include "tests/host_call_sweep.h"
@@ -83,8 +83,18 @@ TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
     event_settings.set_word(delay_ms, 3600000);
     // The delayed write's own part: the callback the host runs on its main thread.
     auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(sink.scheduler()));
-    callback->add_ref();
     EXPECT_GE(sweep([&] { callback->run(); }, "-2.50 Tune"), 8u);
+}
+
+// Born with its maker's reference, as every counted object: adopting it takes that one, and the last release
+// frees it (the heap checks of the long runs see a double free or a leak).
+TEST(MainThreadWrite, IsBornWithOneReferenceAndFreedByTheLast)
+{
+    const write_scheduler scheduler;
+    auto* made = new main_thread_write(scheduler);
+    EXPECT_EQ(made->add_ref(), 2);
+    EXPECT_EQ(made->release(), 1);
+    EXPECT_EQ(made->release(), 0);
 }
 
 // The timer's own part runs on the worker: a failed call there drops that elapse only, and the next one queues its

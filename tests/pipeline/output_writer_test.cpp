@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_services.h"
-#include "host/message_receiver.h"
-#include "host/service_registry.h"
+#include "host/doubles/message_receiver.h"
+#include "host/doubles/service_registry.h"
 #include "settings/component_settings.h"
 #include "tests/heap_sweep.h"
 

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_services.h"
-#include "host/message_pump.h"
-#include "host/message_receiver.h"
-#include "host/player_services.h"
+#include "host/doubles/message_pump.h"
+#include "host/doubles/message_receiver.h"
+#include "host/doubles/player_services.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -21,6 +21,16 @@ namespace velmora {
 class pipeline_fixture : public ::testing::Test {
 protected:
     static void pump_messages_for(DWORD milliseconds) { stand_in::pump_messages_for(milliseconds); }
+
+    // Runs the message loop until the file has had at least count writes, for ten seconds at most, so that a fault
+    // fails the test in seconds rather than hanging it. Gives whether the writes came.
+    bool pump_until_writes(std::size_t count)
+    {
+        const DWORD start = GetTickCount();
+        while (writes() < count && GetTickCount() - start < 10000)
+            pump_messages_for(10);
+        return writes() >= count;
+    }
 
     void SetUp() override
     {

@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "pipeline/output_writer.h"
 #include "pipeline/init_quit_hook.h"
+#include "pipeline/output_writer.h"
 #include "pipeline/playback_event_sink.h"
 #include "pipeline/text_formatting.h"
 #include "pipeline_fixture.h"

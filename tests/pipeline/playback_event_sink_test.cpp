@@ -247,8 +247,7 @@ TEST_F(PlaybackEventSink, TheOpenPageIsRefreshedAfterEventWritesOnly)
     event_settings.set_word(delay_enabled, 1);
     event_settings.set_word(delay_ms, 100);
     host_view().on_pause(0);
-    while (writes() < 3)
-        pump_messages_for(10);
+    ASSERT_TRUE(pump_until_writes(3));
     EXPECT_EQ(writes(), 3u);
     EXPECT_EQ(page.refreshes(), 0u) << "the page's messages were dispatched by the loop";
     const std::size_t before = writes();
@@ -296,8 +295,7 @@ TEST_F(PlaybackEventSink, NoWriteReplacesTheExitText)
     event_settings.set_word(delay_enabled, 1);
     event_settings.set_word(delay_ms, 100);
     host_view().on_pause(1);
-    while (writes() == 0)
-        pump_messages_for(10);
+    ASSERT_TRUE(pump_until_writes(1));
     hook.on_shutdown();
     EXPECT_EQ(sink.scheduler().worker_thread(), nullptr);
     pump_messages_for(500);

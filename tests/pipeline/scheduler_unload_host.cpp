@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include "host/message_pump.h"
-#include "host/player_services.h"
+#include "host/doubles/message_pump.h"
+#include "host/doubles/player_services.h"
 
 // A host process that loads the scheduler probe, arms its worker and then unloads it or exits.
 // Exit code 0 when the module behaved; a hang or crash shows to the test that starts this process.
@@ -68,10 +68,11 @@ int main(int argument_count, char** arguments)
         return 0;
     }
     if (mode == "unload-armed") {
+        // The worker's own reference keeps the module's code under it until the worker ends.
         FreeLibrary(probe);
         pump_messages_for(500);
-        std::printf("module %s loaded while its worker runs\n",
-                    GetModuleHandleW(L"scheduler_probe.dll") != nullptr ? "stays" : "is not");
+        if (GetModuleHandleW(L"scheduler_probe.dll") == nullptr)
+            return fail("the module was unloaded while its worker runs");
         return 0;
     }
     return fail("unknown mode");

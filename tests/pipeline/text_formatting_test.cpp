@@ -10,7 +10,7 @@
 
 #include "boundary/host_exceptions.h"
 #include "boundary/host_services.h"
-#include "host/player_services.h"
+#include "host/doubles/player_services.h"
 #include "settings/component_settings.h"
 
 namespace velmora {

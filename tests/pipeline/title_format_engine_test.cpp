@@ -1,4 +1,4 @@
-#include "host/title_format_engine.h"
+#include "host/doubles/title_format_engine.h"
 
 #include <random>
 #include <string>

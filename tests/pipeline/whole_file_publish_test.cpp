@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_services.h"
-#include "host/message_receiver.h"
-#include "host/service_registry.h"
+#include "host/doubles/message_receiver.h"
+#include "host/doubles/service_registry.h"
 #include "pipeline/output_writer.h"
 #include "published_text.h"
 #include "settings/component_settings.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_exceptions.h"
-#include "host/memory_streams.h"
+#include "host/doubles/memory_streams.h"
 #include "settings/component_settings.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/heap_sweep.h"

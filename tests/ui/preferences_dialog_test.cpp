@@ -8,13 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_services.h"
-#include "host/file_dialog_script.h"
-#include "host/host_call_faults.h"
-#include "host/player_services.h"
+#include "host/doubles/host_call_faults.h"
+#include "host/doubles/player_services.h"
+#include "host/shared_dll/file_dialog_script.h"
 #include "settings/component_settings.h"
-#include "win32/heap_memory.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 namespace {

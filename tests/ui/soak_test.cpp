@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "host/process_counts.h"
+#include "host/doubles/process_counts.h"
 #include "pipeline/playback_event_sink.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/pipeline/pipeline_fixture.h"
-#include "win32/heap_memory.h"
 #include "ui/preferences_dialog.h"
+#include "win32/heap_memory.h"
 
 namespace velmora {
 namespace {

@@ -15,12 +15,12 @@
 
 #include "boundary/host_boundary.h"
 #include "boundary/host_exceptions.h"
-#include "host/console_text.h"
-#include "host/memory_streams.h"
-#include "host/message_receiver.h"
-#include "host/player_services.h"
-#include "host/playlist.h"
-#include "host/stored_settings.h"
+#include "host/doubles/memory_streams.h"
+#include "host/doubles/message_receiver.h"
+#include "host/doubles/player_services.h"
+#include "host/player/console_text.h"
+#include "host/player/playlist.h"
+#include "host/player/stored_settings.h"
 
 // The stand-in player: loads velmora.dll as a host does, plays a playlist on a simulated clock and prints each
 // write as it happens, decoded in the encoding it was written in. See usage below. Arguments, paths and printed

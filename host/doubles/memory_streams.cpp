@@ -1,10 +1,10 @@
-#include "host/memory_streams.h"
+#include "host/doubles/memory_streams.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "boundary/host_exceptions.h"
-#include "host/host_call_faults.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

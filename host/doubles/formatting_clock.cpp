@@ -1,4 +1,4 @@
-#include "host/formatting_clock.h"
+#include "host/doubles/formatting_clock.h"
 
 #include <windows.h>
 

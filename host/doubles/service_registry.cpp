@@ -1,9 +1,9 @@
-#include "host/service_registry.h"
+#include "host/doubles/service_registry.h"
 
 #include <cstring>
 
-#include "host/counted.h"
-#include "host/host_call_faults.h"
+#include "host/doubles/counted.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "host/counted.h"
+#include "host/doubles/counted.h"
 
 namespace stand_in {
 

@@ -5,7 +5,7 @@
 #include <commdlg.h>
 
 #include "boundary/shared_library.h"
-#include "host/file_dialog_script.h"
+#include "host/shared_dll/file_dialog_script.h"
 
 // The stand-in of the host's shared library: UTF-8 wrappers of the wide-character Win32 calls. Destination strings
 // are filled only through their tables, as the real host does.

@@ -1,4 +1,4 @@
-#include "host/reference_audit.h"
+#include "host/doubles/reference_audit.h"
 
 #include <algorithm>
 

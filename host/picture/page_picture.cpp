@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "boundary/host_services.h"
-#include "host/message_pump.h"
-#include "host/player_services.h"
+#include "host/doubles/message_pump.h"
+#include "host/doubles/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_dialog.h"
 

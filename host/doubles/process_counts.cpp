@@ -1,4 +1,4 @@
-#include "host/process_counts.h"
+#include "host/doubles/process_counts.h"
 
 #include <cstdint>
 

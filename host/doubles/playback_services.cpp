@@ -1,10 +1,10 @@
-#include "host/playback_services.h"
+#include "host/doubles/playback_services.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-#include "host/formatting_clock.h"
-#include "host/host_call_faults.h"
+#include "host/doubles/formatting_clock.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

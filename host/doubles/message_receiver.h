@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "host/counted.h"
-#include "host/host_call_faults.h"
+#include "host/doubles/counted.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "boundary/host_boundary.h"
-#include "host/reference_audit.h"
+#include "host/doubles/reference_audit.h"
 
 namespace stand_in {
 

@@ -1,8 +1,8 @@
-#include "host/main_thread_callback_manager.h"
+#include "host/doubles/main_thread_callback_manager.h"
 
 #include <stdexcept>
 
-#include "host/host_call_faults.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

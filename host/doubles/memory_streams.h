@@ -5,7 +5,7 @@
 #include <string>
 
 #include "boundary/host_boundary.h"
-#include "host/host_call_faults.h"
+#include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
 

@@ -1,4 +1,4 @@
-#include "host/stored_settings.h"
+#include "host/player/stored_settings.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "host/console_text.h"
+#include "host/player/console_text.h"
 
 #include <cstdint>
 #include <cstdio>

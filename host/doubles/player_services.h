@@ -1,8 +1,8 @@
 #pragma once
 
-#include "host/main_thread_callback_manager.h"
-#include "host/playback_services.h"
-#include "host/service_registry.h"
+#include "host/doubles/main_thread_callback_manager.h"
+#include "host/doubles/playback_services.h"
+#include "host/doubles/service_registry.h"
 
 namespace stand_in {
 

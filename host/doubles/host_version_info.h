@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/counted.h"
+#include "host/doubles/counted.h"
 
 namespace stand_in {
 

@@ -1,4 +1,4 @@
-#include "host/playlist.h"
+#include "host/player/playlist.h"
 
 #include <sstream>
 

@@ -1,4 +1,4 @@
-#include "host/host_call_faults.h"
+#include "host/doubles/host_call_faults.h"
 
 #include <atomic>
 #include <stdexcept>

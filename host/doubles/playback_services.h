@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/counted.h"
-#include "host/title_format_engine.h"
+#include "host/doubles/counted.h"
+#include "host/doubles/title_format_engine.h"
 
 namespace stand_in {
 
