@@ -1,7 +1,5 @@
 #include "pipeline/write_scheduler.h"
 
-#include <new>
-
 #include "boundary/host_services.h"
 #include "boundary/service_ptr.h"
 #include "pipeline/main_thread_write.h"
