@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "text/utf8_codec.h"
+
 namespace stand_in {
 
 namespace {
@@ -25,20 +27,9 @@ void append_code_point(std::string& shown, std::uint32_t code_point)
         shown += "\\n";
     } else if (code_point < 0x20 || code_point == 0x7F) {
         shown += byte_escape(static_cast<unsigned char>(code_point));
-    } else if (code_point < 0x80) {
-        shown += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        shown += static_cast<char>(0xC0 | (code_point >> 6));
-        shown += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        shown += static_cast<char>(0xE0 | (code_point >> 12));
-        shown += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        shown += static_cast<char>(0x80 | (code_point & 0x3F));
     } else {
-        shown += static_cast<char>(0xF0 | (code_point >> 18));
-        shown += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        shown += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        shown += static_cast<char>(0x80 | (code_point & 0x3F));
+        char bytes[6];
+        shown.append(bytes, velmora::encode_utf8_char(code_point, bytes));
     }
 }
 
