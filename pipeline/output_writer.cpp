@@ -1,7 +1,6 @@
 #include "pipeline/output_writer.h"
 
 #include <cstring>
-#include <string_view>
 
 #include <windows.h>
 
@@ -138,14 +137,10 @@ void write_output(const utf8_string& text)
     const utf8_string configured_path(output_path.text());
     if (configured_path.empty())
         return;
-    // Only a path with a '%' can hold a variable; the host's expansion round trip is left out for the others.
+    // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
     utf8_string expanded;
-    const char* path_text = configured_path.c_str();
-    if (configured_path.view().find('%') != std::string_view::npos) {
-        uExpandEnvironmentStrings(path_text, &expanded);
-        path_text = expanded.c_str();
-    }
-    const wide_string path = utf8_to_wide(path_text);
+    uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
+    const wide_string path = utf8_to_wide(expanded.c_str());
 
     if (output_targets.word(save_to_file) != 0 && !write_file(configured_path, path, text))
         return;
