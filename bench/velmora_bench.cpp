@@ -7,7 +7,6 @@
 #include <functional>
 #include <iterator>
 #include <new>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_conversion.h"
+#include "win32/kernel_handle.h"
 
 // Measures what publishing the now-playing text costs against the platform's own calls, in one run on one machine,
 // and prints a table of ratios.
@@ -203,6 +203,14 @@ void write_in_place_by_hand(const std::wstring& path, const std::string& bytes)
     CloseHandle(file);
 }
 
+// Drops the stand-in host's records of the scripts and tracks it made, which the component no longer holds, so that
+// the host's own memory does not grow with a figure.
+void forget_host_records(stand_in::player_services& host)
+{
+    host.compiler.forget();
+    host.factory.forget();
+}
+
 // The settings every write figure starts from: the default script, to the file only, replaced, "UTF-8 with
 // header", no delay.
 void write_settings()
@@ -234,16 +242,12 @@ void event_write_figures(stand_in::player_services& host, const std::wstring& pa
     const std::string bytes = file_bytes(path);
     velmora::utf8_string text;
     velmora::format_now_playing(velmora::now_playing_script.text(), text);
-    const auto forget = [&] {
-        host.compiler.forget();
-        host.factory.forget();
-    };
     const timed_turn by_hand = [&] { return seconds_of([&] { publish_by_hand(path, bytes); }); };
 
     const double formatting_before = stand_in::formatting_clock::seconds();
     const alternating whole = in_alternating_rounds(
         write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
-        by_hand, forget);
+        by_hand, [&] { forget_host_records(host); });
     const double formatting =
         (stand_in::formatting_clock::seconds() - formatting_before) / (write_rounds * writes_per_round);
     report_ratio("event write less the host's formatting (per write) vs the same file operations by hand", whole, 1e6,
@@ -258,7 +262,7 @@ void event_write_figures(stand_in::player_services& host, const std::wstring& pa
                 const velmora::encoded_text entry(text, velmora::output_encoding.value());
             });
         },
-        by_hand, forget);
+        by_hand, [&] { forget_host_records(host); });
     velmora::output_targets.set_word(velmora::save_to_file, 1);
     report_ratio("event write: the component's own work (per write) vs the same file operations by hand", own, 1e6,
                  "us", 0.10);
@@ -360,18 +364,16 @@ void main_thread_cost_figure()
             return seconds;
         },
         [&] {
-            const HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            const velmora::kernel_handle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
             DWORD thread_id = 0;
-            const HANDLE thread = CreateThread(nullptr, 0, draining_thread, ready, 0, &thread_id);
-            WaitForSingleObject(ready, INFINITE);
+            const velmora::kernel_handle thread(CreateThread(nullptr, 0, draining_thread, ready.get(), 0, &thread_id));
+            WaitForSingleObject(ready.get(), INFINITE);
             const double seconds = seconds_of([&] {
                 for (int request = 0; request < requests; ++request)
                     PostThreadMessageW(thread_id, WM_USER + 4, 1, 2);
             });
             PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-            CloseHandle(ready);
+            WaitForSingleObject(thread.get(), INFINITE);
             return seconds;
         });
     report_ratio("main-thread cost of a delayed request", cost, 1e6 / requests, "us", 1.2);
@@ -388,8 +390,7 @@ void debounce_figure(stand_in::player_services& host, const std::wstring& path)
     velmora::log_mode.set(1);
     velmora::event_settings.set_word(velmora::delay_ms, static_cast<std::uint32_t>(period_ms));
     velmora::event_settings.set_word(velmora::delay_enabled, 1);
-    host.compiler.forget();
-    host.factory.forget();
+    forget_host_records(host);
     velmora::write_scheduler scheduler;
     pump_messages_for(300);
     DeleteFileW(path.c_str());
@@ -447,20 +448,16 @@ void steady_state_figure(stand_in::player_services& host, int writes)
     velmora::write_scheduler scheduler;
     for (int write = 0; write < 200; ++write)
         scheduler.request_write();
-    host.compiler.forget();
-    host.factory.forget();
+    forget_host_records(host);
     const stand_in::process_counts before = stand_in::process_counts_now();
     const double start = now_seconds();
     for (int write = 0; write < writes; ++write) {
         scheduler.request_write();
-        if (write % 1000 == 999) {
-            host.compiler.forget();
-            host.factory.forget();
-        }
+        if (write % 1000 == 999)
+            forget_host_records(host);
     }
     const double seconds = now_seconds() - start;
-    host.compiler.forget();
-    host.factory.forget();
+    forget_host_records(host);
     const stand_in::process_counts after = stand_in::process_counts_now();
     scheduler.close();
     std::printf("  steady state over %d writes (%.1f s): handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu, "

@@ -201,9 +201,7 @@ std::string system_text(DWORD error)
                    error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     std::string text = "error " + std::to_string(error);
     if (message != nullptr) {
-        char utf8[512];
-        WideCharToMultiByte(CP_UTF8, 0, message, -1, utf8, sizeof utf8, nullptr, nullptr);
-        text = utf8;
+        text = utf8(message);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         LocalFree(message);
@@ -267,8 +265,6 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             events.on_playback_starting(0, 0);
             playing.tracks.back()->add_ref();
             events.on_new_track(playing.tracks.back().get());
-            if (!watcher.pass(0.05))
-                return false;
             break;
         case stand_in::playlist_step::kind::play:
             for (int second = 0; second < step.seconds; ++second) {
@@ -278,8 +274,6 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
                 watcher.event("second");
                 events.on_playback_time(control.playback_time);
             }
-            if (!watcher.pass(0.05))
-                return false;
             break;
         case stand_in::playlist_step::kind::pause:
             control.paused = true;
@@ -290,17 +284,16 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             control.paused = false;
             watcher.event("resume");
             events.on_pause(0);
-            if (!watcher.pass(0.05))
-                return false;
             break;
         case stand_in::playlist_step::kind::stop:
             control.playing = nullptr;
             watcher.event("stop");
             events.on_playback_stop(0);
-            if (!watcher.pass(0.05))
-                return false;
             break;
         }
+        // Each step ends with a short pass, so that its writes are printed before the next begins.
+        if (!watcher.pass(0.05))
+            return false;
     }
     return true;
 }
@@ -341,11 +334,8 @@ int main()
     if (dll.empty()) {
         wchar_t program[MAX_PATH];
         GetModuleFileNameW(nullptr, program, MAX_PATH);
-        std::wstring folder(program);
-        char utf8[MAX_PATH * 3];
-        WideCharToMultiByte(CP_UTF8, 0, folder.substr(0, folder.find_last_of(L'\\') + 1).c_str(), -1, utf8, sizeof utf8,
-                            nullptr, nullptr);
-        dll = std::string(utf8) + "velmora.dll";
+        const std::wstring folder(program);
+        dll = utf8(folder.substr(0, folder.find_last_of(L'\\') + 1).c_str()) + "velmora.dll";
     }
     const HMODULE module = LoadLibraryW(wide(dll).c_str());
     if (module == nullptr)

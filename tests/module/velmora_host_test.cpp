@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/child_process.h"
+#include "tests/pipeline/published_text.h"
 
 namespace {
 
@@ -145,13 +146,10 @@ TEST(VelmoraHost, PrefsPlaysThePlaylistUntilTheWindowCloses)
         const HANDLE file =
             CreateFileW(wide_of(output).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        std::string bytes(256, '\0');
-        DWORD got = 0;
-        if (file == INVALID_HANDLE_VALUE || !ReadFile(file, bytes.data(), 256, &got, nullptr))
-            got = 0;
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        bytes.resize(got);
+        if (file == INVALID_HANDLE_VALUE)
+            return std::string();
+        const std::string bytes = published_text::read_all(file);
+        CloseHandle(file);
         return bytes;
     };
     HWND window = nullptr;
