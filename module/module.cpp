@@ -63,7 +63,7 @@ public:
     {
         velmora::set_module_file_name(second);
     }
-    void __thiscall set_services_ready(std::uint8_t flag) override { velmora::set_services_ready(flag); }
+    void __thiscall set_services_ready(std::uint8_t flag) override;
     bool __thiscall module_query() override { return false; }
 };
 
@@ -112,6 +112,15 @@ service_record<playback_event_sink> event_sink_record(kestrune::playback_event_s
 service_record<init_quit_hook> init_quit_record(kestrune::init_quit_hook_guid, event_sink_record.service().scheduler());
 crash_signal_setup crash_signals;
 module_entry module;
+
+void module_entry::set_services_ready(std::uint8_t flag)
+{
+    velmora::set_services_ready(flag);
+    if (flag != 0)
+        on_services_restored();
+    else
+        on_services_withdrawn(event_sink_record.service().scheduler());
+}
 
 } // namespace
 

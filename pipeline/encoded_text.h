@@ -13,6 +13,8 @@ namespace velmora {
 // so that running out of memory leaves the file as it was.
 class encoded_text {
 public:
+    // No bytes, for a write that has no file step.
+    encoded_text() noexcept = default;
     // An encoding outside the four gives no bytes at all.
     encoded_text(const utf8_string& text, std::int32_t encoding);
 
@@ -23,7 +25,7 @@ public:
     std::size_t header_size() const noexcept { return header_size_; }
 
 private:
-    std::int32_t encoding_;
+    std::int32_t encoding_ = -1;
     std::size_t header_size_ = 0;
     std::string bytes_;
 };

@@ -1,10 +1,19 @@
 #include "pipeline/init_quit_hook.h"
 
+#include <windows.h>
+
+#include "pipeline/host_callback.h"
+#include "pipeline/output_thread.h"
 #include "pipeline/output_writer.h"
 #include "pipeline/text_formatting.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
+
+namespace {
+// How long shut-down waits for the exit text to reach the disk before it gives up on it and reports it.
+constexpr DWORD shutdown_limit_ms = 2000;
+} // namespace
 
 void init_quit_hook::on_startup()
 {
@@ -15,15 +24,31 @@ void init_quit_hook::on_startup()
 
 void init_quit_hook::on_shutdown()
 {
+    const DWORD start = GetTickCount();
     scheduler_.close();
     utf8_string text(exit_text.text());
     substitute_datetime_field(text);
-    if (log_mode.value() != 0) {
-        if (text.empty())
-            return;
-        text.append_bytes("\r\n", 2);
+    const bool logging = log_mode.value() != 0;
+    if (!logging || !text.empty()) {
+        if (logging)
+            text.append_bytes("\r\n", 2);
+        write_output(text);
     }
-    write_output(text);
+    const DWORD spent = GetTickCount() - start;
+    finish_output(spent < shutdown_limit_ms ? shutdown_limit_ms - spent : 0);
+    host_callbacks::retire();
+}
+
+void on_services_withdrawn(write_scheduler& scheduler) noexcept
+{
+    scheduler.end_worker();
+    end_output_when_idle();
+    host_callbacks::retire();
+}
+
+void on_services_restored() noexcept
+{
+    host_callbacks::reopen();
 }
 
 } // namespace velmora

@@ -12,11 +12,18 @@ public:
     explicit init_quit_hook(write_scheduler& scheduler) noexcept : scheduler_(scheduler) {}
 
     void __thiscall on_startup() override;
-    // Also closes the scheduler first, so that no delayed write can replace the exit text.
+    // Also closes the scheduler first, so that no delayed write can replace the exit text. Returns once the exit
+    // text is on disk, or after two seconds with the failure reported; then no callback of ours does anything.
     void __thiscall on_shutdown() override;
 
 private:
     write_scheduler& scheduler_;
 };
+
+// When the host clears the services-ready flag its services may be going, and the module with them, on_shutdown or
+// not: the delay's worker and the output thread end once their work is done, and no callback of ours does anything
+// or is made until the flag is set again (restored).
+void on_services_withdrawn(write_scheduler& scheduler) noexcept;
+void on_services_restored() noexcept;
 
 } // namespace velmora

@@ -1,40 +1,44 @@
 #include "pipeline/main_thread_write.h"
 
-#include <cstring>
-#include <utility>
-
-#include "boundary/service_ptr.h"
+#include <atomic>
 
 #include "pipeline/write_now_playing.h"
 #include "pipeline/write_scheduler.h"
 
 namespace velmora {
 
-std::int32_t main_thread_write::release()
+namespace {
+// Module-wide rather than the scheduler's: a callback the host releases late must not reach a scheduler that is gone.
+std::atomic<bool> write_queued{false};
+} // namespace
+
+bool main_thread_write::pending() noexcept
 {
-    const std::int32_t count = --references_;
-    if (count == 0)
-        delete this;
-    return count;
+    return write_queued.load();
 }
 
-std::int32_t main_thread_write::add_ref()
+bool main_thread_write::claim() noexcept
 {
-    return ++references_;
+    return !write_queued.exchange(true);
 }
 
-bool main_thread_write::query_by_guid(kestrune::service_object** out, const GUID& guid)
+void main_thread_write::unclaim() noexcept
 {
-    if (std::memcmp(&guid, &main_thread_write_guid, sizeof guid) != 0)
-        return false;
-    add_ref();
-    // The slot's earlier reference is released as the out-reference rule asks.
-    service_ptr<kestrune::service_object>::adopt(std::exchange(*out, this));
-    return true;
+    write_queued = false;
 }
 
-void main_thread_write::run()
+main_thread_write::~main_thread_write()
 {
+    // Released without a run: the host dropped it, and the next elapse may queue another.
+    if (!ran_)
+        unclaim();
+}
+
+void main_thread_write::run_on_main_thread()
+{
+    // Cleared first, so that an elapse during the write may queue the next.
+    ran_ = true;
+    unclaim();
     if (!scheduler_.closed())
         write_now_playing();
 }

@@ -1,33 +1,33 @@
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-
-#include "boundary/host_boundary.h"
+#include "pipeline/host_callback.h"
 
 namespace velmora {
 
 class write_scheduler;
 
-// Queued with the host by the worker's timer; the host runs it on its main thread, where it writes. It is born with
-// one reference, its maker's, and frees itself when its last reference is released.
-class main_thread_write final : public kestrune::main_thread_callback {
+// Queued with the host by the worker's timer; the host runs it on its main thread, where it writes.
+class main_thread_write final : public host_callback<main_thread_write> {
 public:
-    explicit main_thread_write(const write_scheduler& scheduler) noexcept : scheduler_(scheduler) {}
+    // Whether one is queued and has not run yet: the timer queues no second one meanwhile, so that a slow main
+    // thread does not make the host's queue grow, and the one that runs writes the newest text.
+    static bool pending() noexcept;
+    // Marks one as queued; false when one already is.
+    static bool claim() noexcept;
+    static void unclaim() noexcept;
 
-    std::int32_t __thiscall release() override;
-    std::int32_t __thiscall add_ref() override;
-    bool __thiscall query_by_guid(kestrune::service_object** out, const GUID& guid) override;
-    void __thiscall run() override;
+    void run_on_main_thread();
 
 private:
-    ~main_thread_write() = default;
+    template <typename callback, typename... arguments>
+    friend service_ptr<kestrune::main_thread_callback> make_host_callback(arguments&&...);
+    friend class host_callback<main_thread_write>;
 
-    std::atomic<std::int32_t> references_{1};
+    explicit main_thread_write(const write_scheduler& scheduler) noexcept : scheduler_(scheduler) {}
+    ~main_thread_write();
+
     const write_scheduler& scheduler_;
+    bool ran_ = false;
 };
-
-inline constexpr GUID main_thread_write_guid = {
-    0x87D2C583, 0x7AFB, 0x4E58, {0xB2, 0x1E, 0xFB, 0xD3, 0xE6, 0xE8, 0xF5, 0xE7}};
 
 } // namespace velmora

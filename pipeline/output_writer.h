@@ -1,13 +1,21 @@
 #pragma once
 
+#include "pipeline/output_job.h"
 #include "text/utf8_string.h"
 
 namespace velmora {
 
 // Delivers a finished text to the outputs the settings choose: the file (replaced in one step where it can be, or
-// appended in log mode) in the chosen encoding, then the clipboard as Unicode text. A file that cannot be opened or
-// written becomes one error line for the host; one that cannot be opened also skips the clipboard. Only bad_alloc
-// leaves it.
+// appended in log mode) in the chosen encoding, then the clipboard as Unicode text. On the calling (main) thread it
+// reads the settings, expands and fixes the path, encodes the text and queues the job; the output thread writes it.
+// A file that cannot be opened or written becomes one error line for the host, back on the main thread; one that
+// cannot be opened also skips the clipboard. Only bad_alloc leaves it.
 void write_output(const utf8_string& text);
+
+// Main thread: what follows a job's file step there, the error line and the clipboard.
+void deliver_output_outcome(const output_job& job, file_outcome outcome);
+
+// Main thread: the one line that says a log's entries are being dropped.
+void report_log_backlog(const output_job& job, std::size_t waiting);
 
 } // namespace velmora

@@ -29,7 +29,8 @@ constexpr int rename_tries_before_sleeping = 4;
 // that file go in place at once, and one of them tries a single rename per interval to learn whether it has let go.
 constexpr ULONGLONG held_file_retry_interval_ms = 1000;
 
-// The file whose holder made the last write give up, and when the next single rename may be tried. Main thread only.
+// The file whose holder made the last write give up, and when the next single rename may be tried. Output thread
+// only.
 struct held_file {
     std::wstring path;
     ULONGLONG next_attempt = 0;
@@ -45,23 +46,6 @@ double now_seconds() noexcept
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The absolute path, so that the temporary file and the rename name the same folder; empty when there is none.
-// Most paths fit the first buffer, which saves asking twice.
-std::wstring full_path_of(const wchar_t* path)
-{
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD length = GetFullPathNameW(path, MAX_PATH, full.data(), nullptr);
-    if (length >= MAX_PATH) {
-        full.assign(length, L'\0');
-        const DWORD needed = length;
-        length = GetFullPathNameW(path, needed, full.data(), nullptr);
-        if (length >= needed)
-            return {};
-    }
-    full.resize(length);
-    return full;
-}
-
 // Whether a rename may stand in for writing the file in place. The targets it may not:
 // - a folder, and a path whose folder is missing: the in-place write reports them as it always has;
 // - a read-only file: Windows refuses to open it for writing and the user gets the error line; a rename would
@@ -69,6 +53,7 @@ std::wstring full_path_of(const wchar_t* path)
 // - a hidden or system file: a new file would come without those attributes (Windows refuses to empty such a file
 //   with CREATE_ALWAYS, so the user gets the error line there as before);
 // - a link or other reparse point: a rename would replace the link, not the file it leads to;
+// - a file with more than one hard link: the new file would have one name only, and the others keep the old text;
 // - an encrypted file: the new one would not be encrypted;
 // - devices and pipes (\\.\ names), which are not files at all.
 bool replaceable_by_rename(const std::wstring& target)
@@ -81,7 +66,17 @@ bool replaceable_by_rename(const std::wstring& target)
     constexpr DWORD kept_in_place = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE |
                                     FILE_ATTRIBUTE_ENCRYPTED;
-    return (attributes & kept_in_place) == 0;
+    if ((attributes & kept_in_place) != 0)
+        return false;
+    // Asked through an open handle for its standard information only: the plain GetFileInformationByHandle also
+    // asks Wine's mount manager for the volume, which can stall while the server is busy.
+    const file_handle file(CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    FILE_STANDARD_INFO standard{};
+    if (!file.valid() ||
+        !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, static_cast<DWORD>(sizeof standard)))
+        return false;
+    return standard.NumberOfLinks <= 1;
 }
 
 // FILE_RENAME_INFO naming the target, replacing it. Built before the temporary file exists, so that running out of
@@ -125,10 +120,17 @@ public:
     bool valid() const noexcept { return file_.valid(); }
     DWORD write(const char* bytes, std::size_t count) const noexcept { return file_.write(bytes, count); }
 
+    // Onto the disk before the rename: otherwise a power cut soon after could leave the renamed file empty.
+    DWORD flush() const noexcept { return FlushFileBuffers(file_.get()) ? ERROR_SUCCESS : GetLastError(); }
+
+    // After the rename; a failed close is a failed write, although the file has taken the target's place.
+    DWORD close() noexcept { return file_.close(); }
+
     // Gives ERROR_SUCCESS once the file has taken the target's place.
-    DWORD rename(std::vector<unsigned char>& information) noexcept
+    DWORD rename(const std::vector<unsigned char>& information) noexcept
     {
-        if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, information.data(),
+        // The system only reads the information, although the parameter is not const.
+        if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, const_cast<unsigned char*>(information.data()),
                                         static_cast<DWORD>(information.size())))
             return GetLastError();
         renamed_ = true;
@@ -143,7 +145,7 @@ private:
 // A rename by handle rather than ReplaceFileW, which would keep the target's attributes but is not one step under
 // Wine: it moves the target away before it moves the new file in, so that readers find no file, and a failed call
 // leaves a file of its own behind.
-DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& information, bool single_attempt)
+DWORD rename_over_target(temporary_file& file, const std::vector<unsigned char>& information, bool single_attempt)
 {
     double start = 0;
     for (int tries = 1;; ++tries) {
@@ -162,21 +164,45 @@ DWORD rename_over_target(temporary_file& file, std::vector<unsigned char>& infor
 
 } // namespace
 
-publish_outcome publish_whole_file(const wchar_t* path, const char* bytes, std::size_t count)
+// Most paths fit the first buffer, which saves asking twice.
+std::wstring full_path_of(const wchar_t* path)
 {
-    std::wstring target = full_path_of(path);
-    if (target.empty() || !replaceable_by_rename(target))
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path, MAX_PATH, full.data(), nullptr);
+    if (length >= MAX_PATH) {
+        full.assign(length, L'\0');
+        const DWORD needed = length;
+        length = GetFullPathNameW(path, needed, full.data(), nullptr);
+        if (length >= needed)
+            return {};
+    }
+    full.resize(length);
+    return full;
+}
+
+publish_plan plan_publish(std::wstring target)
+{
+    publish_plan plan;
+    plan.target = std::move(target);
+    if (!plan.target.empty()) {
+        plan.temporary = plan.target + temporary_suffix;
+        plan.rename_information = rename_information(plan.target);
+    }
+    return plan;
+}
+
+publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, std::size_t count) noexcept
+{
+    if (plan.target.empty() || !replaceable_by_rename(plan.target))
         return {publish_result::not_publishable, ERROR_SUCCESS};
-    const std::wstring temporary = target + temporary_suffix;
-    const bool holder_seen = held.path == target;
+    const bool holder_seen = held.path == plan.target;
     if (holder_seen && GetTickCount64() < held.next_attempt) {
         // What a killed write left behind goes now rather than at the holder's leaving.
-        DeleteFileW(temporary.c_str());
+        DeleteFileW(plan.temporary.c_str());
         return {publish_result::not_publishable, ERROR_SUCCESS};
     }
-    std::vector<unsigned char> information = rename_information(target);
 
-    temporary_file file(temporary);
+    temporary_file file(plan.temporary);
     if (!file.valid()) {
         const DWORD error = GetLastError();
         // Without room for even an empty file, writing in place could only lose the old text.
@@ -184,19 +210,29 @@ publish_outcome publish_whole_file(const wchar_t* path, const char* bytes, std::
             return {publish_result::failed, error};
         return {publish_result::not_publishable, ERROR_SUCCESS};
     }
-    const DWORD write_error = file.write(bytes, count);
-    if (write_error != ERROR_SUCCESS)
-        return {publish_result::failed, write_error};
+    DWORD error = file.write(bytes, count);
+    if (error == ERROR_SUCCESS)
+        error = file.flush();
+    if (error != ERROR_SUCCESS)
+        return {publish_result::failed, error};
 
-    const DWORD rename_error = rename_over_target(file, information, holder_seen);
+    const DWORD rename_error = rename_over_target(file, plan.rename_information, holder_seen);
     if (rename_error == ERROR_SUCCESS) {
         if (holder_seen)
             held.path.clear();
+        const DWORD close_error = file.close();
+        if (close_error != ERROR_SUCCESS)
+            return {publish_result::failed, close_error};
         return {publish_result::published, ERROR_SUCCESS};
     }
     if (held_by_another_program(rename_error)) {
-        held.path = std::move(target);
-        held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
+        // Without memory to remember the holder, the next write to the file tries its retry cycle again.
+        try {
+            held.path = plan.target;
+            held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
+        } catch (const std::bad_alloc&) {
+            held.path.clear();
+        }
     }
     return {publish_result::not_publishable, ERROR_SUCCESS};
 }

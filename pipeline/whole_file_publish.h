@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -11,8 +13,9 @@ enum class publish_result {
     published,
     // Nothing was changed; the caller writes the file in place instead.
     not_publishable,
-    // Nothing was changed: the bytes could not be written (a full disk, say), and writing in place would fail the
-    // same way after emptying the file.
+    // The bytes could not be written (a full disk, a failed flush or close, say); the error tells why. Unless the
+    // close failed after the rename, the old text stands, and writing in place would fail the same way after
+    // emptying the file.
     failed,
 };
 
@@ -21,9 +24,23 @@ struct publish_outcome {
     DWORD error; // why, when failed
 };
 
-// Replaces the file at path with the bytes in one step: they go whole into "<file>.velmora.tmp" beside it, which is
-// then renamed over it, so that a reader who opens the path finds the old whole text or the new one, never a part.
-// Main thread only.
-publish_outcome publish_whole_file(const wchar_t* path, const char* bytes, std::size_t count);
+// What a publish needs that costs memory, made by the thread that asks for the write, so that running out of it
+// reaches that caller and the thread that writes allocates nothing. Empty when the path has no full form.
+struct publish_plan {
+    std::wstring target;      // the full path
+    std::wstring temporary;   // "<target>.velmora.tmp"
+    std::vector<unsigned char> rename_information;
+};
+
+// The absolute path, fixed when the write is asked for, so that the temporary file and the rename name the same
+// folder and a later change of the current folder changes nothing; empty when there is none.
+std::wstring full_path_of(const wchar_t* path);
+
+publish_plan plan_publish(std::wstring target);
+
+// Replaces the target with the bytes in one step: they go whole into the temporary file beside it, which is flushed
+// and then renamed over it, so that a reader who opens the path finds the old whole text or the new one, never a
+// part, and a power cut cannot leave it empty. Output thread only: it may wait long for a slow disk.
+publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, std::size_t count) noexcept;
 
 } // namespace velmora

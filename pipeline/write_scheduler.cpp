@@ -1,5 +1,8 @@
 #include "pipeline/write_scheduler.h"
 
+#include <atomic>
+#include <utility>
+
 #include "boundary/host_services.h"
 #include "boundary/service_ptr.h"
 #include "pipeline/main_thread_write.h"
@@ -11,11 +14,24 @@ namespace velmora {
 
 namespace {
 
-// What the starter hands the worker; lives on the starter's stack until the worker signals that it has read it.
+// The starter waits this long for the worker's queue, and closing waits this long for the worker's end. A thread
+// that takes longer holds its own reference on the module, so giving up on it is safe.
+constexpr DWORD worker_start_limit_ms = 1000;
+constexpr DWORD worker_end_limit_ms = 500;
+
+// What the starter hands the worker, shared by both: the one that lets go last frees it, so that a starter that has
+// stopped waiting leaves the worker nothing dangling.
 struct worker_start {
-    HANDLE started;
+    kernel_handle started;
     const write_scheduler* scheduler;
     HMODULE module;
+    std::atomic<int> holders{2};
+
+    static void let_go(worker_start* start) noexcept
+    {
+        if (--start->holders == 0)
+            delete start;
+    }
 };
 
 // The scheduler whose worker runs on this thread, for the timer procedure, which gets no argument of its own.
@@ -23,24 +39,35 @@ thread_local const write_scheduler* worker_scheduler = nullptr;
 
 void CALLBACK on_timer_elapsed(HWND, UINT, UINT_PTR, DWORD) noexcept
 {
+    // One write the host has not run yet is enough: it writes the newest text when it runs.
+    if (!main_thread_write::claim())
+        return;
     // Nothing may leave a timer procedure. A failed lookup or allocation drops this elapse's write; the callback
     // made before the lookup is released with it, and the timer goes on.
     try {
-        auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(*worker_scheduler));
+        auto callback = make_host_callback<main_thread_write>(*worker_scheduler);
+        if (!callback) {
+            main_thread_write::unclaim();
+            return;
+        }
         const auto manager =
             lookup_service<kestrune::main_thread_callback_manager>(kestrune::main_thread_callback_manager_guid);
-        manager->queue_callback(callback.detach());
+        // The host takes the reference over only when the call returns; a call that throws leaves it ours.
+        manager->queue_callback(callback.get());
+        callback.detach();
     } catch (...) {
     }
 }
 
 DWORD WINAPI run_worker(void* argument) noexcept
 {
-    const worker_start start = *static_cast<const worker_start*>(argument);
-    worker_scheduler = start.scheduler;
+    auto* start = static_cast<worker_start*>(argument);
+    worker_scheduler = start->scheduler;
+    const HMODULE module = start->module;
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-    SetEvent(start.started);
+    SetEvent(start->started.get());
+    worker_start::let_go(start);
 
     UINT_PTR timer = 0;
     for (;;) {
@@ -61,7 +88,7 @@ DWORD WINAPI run_worker(void* argument) noexcept
     if (timer != 0)
         KillTimer(nullptr, timer);
     // Drops the worker's own reference on the module without returning into it.
-    FreeLibraryAndExitThread(start.module, 0);
+    FreeLibraryAndExitThread(module, 0);
 }
 
 } // namespace
@@ -73,17 +100,20 @@ write_scheduler::~write_scheduler()
 
 bool write_scheduler::start_worker()
 {
-    const kernel_handle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    kernel_handle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!started.valid())
         return false;
-    worker_start start{started.get(), this, reference_this_module()};
-    worker_thread_ = kernel_handle(CreateThread(nullptr, 0, run_worker, &start, 0, &worker_thread_id_));
+    auto* start = new worker_start{std::move(started), this, reference_this_module()};
+    worker_thread_ = kernel_handle(CreateThread(nullptr, 0, run_worker, start, 0, &worker_thread_id_));
     if (worker_thread_.valid()) {
-        WaitForSingleObject(started.get(), INFINITE);
+        // A request that comes before the worker's queue exists is lost, as a failed post is.
+        WaitForSingleObject(start->started.get(), worker_start_limit_ms);
+        worker_start::let_go(start);
     } else {
         worker_thread_id_ = 0;
-        if (start.module != nullptr)
-            FreeLibrary(start.module);
+        if (start->module != nullptr)
+            FreeLibrary(start->module);
+        delete start;
     }
     return worker_thread_.valid();
 }
@@ -115,7 +145,7 @@ void write_scheduler::stop_worker(bool wait) noexcept
         return;
     PostThreadMessageW(worker_thread_id_, WM_QUIT, 0, 0);
     if (wait)
-        WaitForSingleObject(worker_thread_.get(), INFINITE);
+        WaitForSingleObject(worker_thread_.get(), worker_end_limit_ms);
     worker_thread_.reset();
     worker_thread_id_ = 0;
 }

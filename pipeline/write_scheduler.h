@@ -22,9 +22,12 @@ public:
 
     void request_write();
 
-    // At host shut-down: ends the worker and its timer, and from then on writes nothing, so that no write can
-    // replace the exit text.
+    // At host shut-down: ends the worker and its timer (waiting a moment at most), and from then on writes nothing,
+    // so that no write can replace the exit text.
     void close();
+    // When the host clears the services-ready flag: the worker ends on its own, without a wait, so that no timer of
+    // ours queues callbacks through host services that may be going. A later delayed request starts a new one.
+    void end_worker() noexcept { stop_worker(false); }
     bool closed() const noexcept { return closed_.load(); }
 
     HANDLE worker_thread() const noexcept { return worker_thread_.get(); }

@@ -10,7 +10,7 @@
 
 namespace velmora {
 
-// Runs action with the first, second, third ... call into the stand-in host failing, until a run gets through
+// Runs action with the first, second, third ... call of this thread into the stand-in host failing, until a run gets through
 // without meeting the failure, and gives the number of runs that met it. A failure met must reach the caller as the
 // host's std::runtime_error. prepare runs before each run and check after it, both with every call let through;
 // check learns whether the run met the failure. A run of more than limit - 1 calls is a failure of its own.
@@ -20,7 +20,7 @@ inline unsigned sweep_host_calls(const std::function<void()>& prepare, const std
     for (unsigned nth = 1; nth < limit; ++nth) {
         prepare();
         bool thrown = false;
-        stand_in::fail_host_call(nth);
+        stand_in::fail_host_call(nth, true);
         try {
             action();
         } catch (const std::runtime_error& error) {

@@ -19,6 +19,16 @@ public:
     }
 
     bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+
+    // Closes the file now, for a caller that must know whether the system took the data: ERROR_SUCCESS or why not.
+    DWORD close() noexcept
+    {
+        if (!valid())
+            return ERROR_SUCCESS;
+        const BOOL closed = CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed ? ERROR_SUCCESS : GetLastError();
+    }
     HANDLE get() const noexcept { return handle_; }
 
     // Writes all the bytes with one WriteFile, so that no reader sees a part of them without the rest. Gives

@@ -28,4 +28,13 @@ inline HMODULE reference_this_module() noexcept
     return module;
 }
 
+// Keeps this module loaded until the process ends, whatever FreeLibrary is called later: for code of ours that the
+// host may still run after it has let the module go.
+inline void pin_this_module() noexcept
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<const wchar_t*>(&this_module_detail::marker), &module);
+}
+
 } // namespace velmora

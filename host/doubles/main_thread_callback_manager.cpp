@@ -66,6 +66,17 @@ void main_thread_callback_manager::run_pending()
     }
 }
 
+void main_thread_callback_manager::discard_pending()
+{
+    std::deque<kestrune::main_thread_callback*> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropped.swap(pending_);
+    }
+    for (kestrune::main_thread_callback* callback : dropped)
+        callback->release();
+}
+
 LRESULT CALLBACK main_thread_callback_manager::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     if (message == run_pending_message) {

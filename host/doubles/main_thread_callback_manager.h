@@ -21,6 +21,8 @@ public:
 
     // Runs what is queued now; the message loop calls it, tests may too.
     void run_pending();
+    // Releases what is queued now without running it, as a host that drops its queue does.
+    void discard_pending();
 
     unsigned queued() const noexcept { return queued_; }
     unsigned runs() const noexcept { return runs_; }

@@ -149,6 +149,10 @@ public:
         return true;
     }
 
+    // A pass of at least 50 ms of real time, whatever the speed: the component writes on a thread of its own, so an
+    // event's write lands a moment after the event call returns.
+    bool settle() { return pass(0.05 * (speed_ > 1 ? speed_ : 1)); }
+
 private:
     std::string path_;
     double speed_;
@@ -292,7 +296,7 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             break;
         }
         // Each step ends with a short pass, so that its writes are printed before the next begins.
-        if (!watcher.pass(0.05))
+        if (!watcher.settle())
             return false;
     }
     return true;
@@ -407,7 +411,7 @@ int main()
         write_watcher watcher(chosen.output, chosen.speed, encoding);
         try {
             hook->on_startup();
-            watcher.check();
+            watcher.settle();
             player playing{audit, control, *events, watcher, {}};
             if (chosen.prefs) {
                 const HWND window = open_preferences(*page);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "pipeline/output_thread.h"
 #include "pipeline/output_writer.h"
 #include "published_text.h"
 #include "settings/component_settings.h"
@@ -20,6 +21,8 @@ int main(int argument_count, char** arguments)
     velmora::output_encoding.set(std::atoi(arguments[2]));
     velmora::log_mode.set(0);
     velmora::output_targets.set_word(velmora::save_to_file, 1);
-    for (unsigned long number = std::strtoul(arguments[3], nullptr, 10);; ++number)
+    for (unsigned long number = std::strtoul(arguments[3], nullptr, 10);; ++number) {
         velmora::write_output(velmora::utf8_string(published_text::text(number).c_str()));
+        velmora::wait_for_output(INFINITE);
+    }
 }

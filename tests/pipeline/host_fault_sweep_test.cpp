@@ -66,7 +66,7 @@ TEST_F(HostFaultSweep, EveryHostCallOfReportingAnUnopenableFileMayFail)
 {
     control.playing = &song;
     output_path.set("C:\\velmora-no-such-folder\\now.txt");
-    EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "before"), 10u);
+    EXPECT_GE(sweep([&] { host_view().on_pause(1); }, "before"), 9u);
     EXPECT_EQ(receiver.lines.size(), 1u) << "only the run that got through reported";
 }
 
@@ -82,7 +82,7 @@ TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
     event_settings.set_word(delay_enabled, 1);
     event_settings.set_word(delay_ms, 3600000);
     // The delayed write's own part: the callback the host runs on its main thread.
-    auto callback = service_ptr<kestrune::main_thread_callback>::adopt(new main_thread_write(sink.scheduler()));
+    auto callback = make_host_callback<main_thread_write>(sink.scheduler());
     EXPECT_GE(sweep([&] { callback->run(); }, "-2.50 Tune"), 8u);
 }
 
@@ -91,14 +91,14 @@ TEST_F(HostFaultSweep, EveryHostCallOfADelayedWriteMayFail)
 TEST(MainThreadWrite, IsBornWithOneReferenceAndFreedByTheLast)
 {
     const write_scheduler scheduler;
-    auto* made = new main_thread_write(scheduler);
+    kestrune::main_thread_callback* made = make_host_callback<main_thread_write>(scheduler).detach();
     EXPECT_EQ(made->add_ref(), 2);
     EXPECT_EQ(made->release(), 1);
     EXPECT_EQ(made->release(), 0);
 }
 
 // The timer's own part runs on the worker: a failed call there drops that elapse only, and the next one queues its
-// write. The main thread makes no host call meanwhile, since it runs no message loop until the end.
+// write. The main thread makes no host call meanwhile, since it runs no callback until the end.
 TEST_F(HostFaultSweep, EveryHostCallOfATimerElapseMayFailAndOnlyThatElapseIsLost)
 {
     control.playing = &song;
@@ -110,8 +110,13 @@ TEST_F(HostFaultSweep, EveryHostCallOfATimerElapseMayFailAndOnlyThatElapseIsLost
         sink.scheduler().request_write();
         const DWORD start = GetTickCount();
         while ((stand_in::host_call_failure_pending() || callbacks.queued() == queued_before) &&
-               GetTickCount() - start < 10000)
+               GetTickCount() - start < 10000) {
             Sleep(5);
+            // A queued write holds back the next elapse's; dropping it lets the elapses go on without a host call
+            // of the main thread.
+            if (stand_in::host_call_failure_pending())
+                callbacks.discard_pending();
+        }
         EXPECT_FALSE(stand_in::host_call_failure_pending()) << nth;
         EXPECT_GT(callbacks.queued(), queued_before) << "the timer went on after failing at call " << nth;
         // Quiet again: the next elapse is an hour away.

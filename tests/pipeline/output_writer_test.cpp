@@ -14,6 +14,7 @@
 #include "host/doubles/service_registry.h"
 #include "settings/component_settings.h"
 #include "tests/heap_sweep.h"
+#include "tests/output_wait.h"
 
 namespace velmora {
 namespace {
@@ -102,7 +103,11 @@ protected:
         EXPECT_EQ(audit.findings(), "");
     }
 
-    void write(const std::string& text) { write_output(utf8_string(text.c_str())); }
+    void write(const std::string& text)
+    {
+        write_output(utf8_string(text.c_str()));
+        wait_for_writes();
+    }
 
     // Expects exactly one error line for the path as typed, then the system's text.
     void expect_one_error_line(const std::string& typed_path)

@@ -12,7 +12,9 @@
 #include "host/doubles/message_pump.h"
 #include "host/doubles/message_receiver.h"
 #include "host/doubles/player_services.h"
+#include "pipeline/host_callback.h"
 #include "settings/component_settings.h"
+#include "tests/output_wait.h"
 
 namespace velmora {
 
@@ -37,6 +39,7 @@ protected:
         registry.add(kestrune::message_receiver_guid, receiver);
         set_service_registry(&registry);
         set_services_ready(1);
+        host_callbacks::reopen();
 
         wchar_t folder[MAX_PATH];
         GetTempPathW(MAX_PATH, folder);
@@ -54,6 +57,7 @@ protected:
 
     void TearDown() override
     {
+        wait_for_writes();
         set_service_registry(nullptr);
         set_services_ready(0);
         output_path.set("");
@@ -66,8 +70,10 @@ protected:
         EXPECT_EQ(audit.findings(), "");
     }
 
+    // What the file holds once the writes asked for so far have landed.
     std::string file_text() const
     {
+        wait_for_writes();
         std::ifstream file(path.c_str(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(file), {});
     }

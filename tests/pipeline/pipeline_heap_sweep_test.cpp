@@ -39,7 +39,10 @@ protected:
                 std::ofstream(path.c_str(), std::ios::binary) << "before";
                 forget_host_records();
             },
-            write,
+            [&] {
+                write();
+                wait_for_writes();
+            },
             [&] {
                 const std::string content = file_text();
                 EXPECT_TRUE(content == "before" || content == whole_text) << content.size() << " bytes";

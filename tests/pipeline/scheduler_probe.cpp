@@ -3,7 +3,8 @@
 #include "pipeline/playback_event_sink.h"
 #include "settings/component_settings.h"
 
-// A module holding the scheduler, so that a host process can unload it or exit while its worker is armed.
+// A module holding the scheduler, so that a host process can unload it or exit while its worker is armed, with or
+// without shutting it down or clearing the services-ready flag first.
 
 namespace {
 velmora::playback_event_sink sink;
@@ -16,6 +17,7 @@ __declspec(dllexport) void __cdecl probe_arm(kestrune::service_registry* registr
                                              unsigned delay)
 {
     velmora::set_service_registry(registry);
+    velmora::set_services_ready(1);
     velmora::output_path.set(output_file);
     velmora::now_playing_script.set("x");
     velmora::output_encoding.set(velmora::encoding_utf8);
@@ -23,6 +25,13 @@ __declspec(dllexport) void __cdecl probe_arm(kestrune::service_registry* registr
     velmora::event_settings.set_word(velmora::delay_enabled, 1);
     velmora::event_settings.set_word(velmora::delay_ms, delay);
     sink.on_pause(1);
+}
+
+// As the module's interface does when the host clears the services-ready flag.
+__declspec(dllexport) void __cdecl probe_withdraw()
+{
+    velmora::set_services_ready(0);
+    velmora::on_services_withdrawn(sink.scheduler());
 }
 
 __declspec(dllexport) void __cdecl probe_shutdown()

@@ -9,15 +9,16 @@
 #include "host/doubles/message_pump.h"
 #include "host/doubles/player_services.h"
 
-// A host process that loads the scheduler probe, arms its worker and then unloads it or exits.
-// Exit code 0 when the module behaved; a hang or crash shows to the test that starts this process.
+// A host process that loads the scheduler probe, arms its worker and then unloads it or exits, some ways with a
+// callback of the module's still in the host's queue, run after the unload. Exit code 0 when the module behaved;
+// a hang or crash shows to the test that starts this process.
 
 namespace {
 
 using stand_in::pump_messages_for;
 
 using arm_function = void(__cdecl*)(kestrune::service_registry*, const char*, unsigned);
-using shutdown_function = void(__cdecl*)();
+using plain_function = void(__cdecl*)();
 
 std::string file_text(const char* path)
 {
@@ -36,7 +37,8 @@ int fail(const char* why)
 int main(int argument_count, char** arguments)
 {
     if (argument_count != 3)
-        return fail("usage: scheduler_unload_host unload-armed|shutdown-then-unload|exit-armed OUTPUT");
+        return fail("usage: scheduler_unload_host unload-armed|shutdown-then-unload|withdraw-then-unload|"
+                    "withdraw-idle-unload|exit-armed OUTPUT");
     const std::string mode = arguments[1];
     const char* output = arguments[2];
     DeleteFileA(output);
@@ -49,7 +51,9 @@ int main(int argument_count, char** arguments)
         return fail("scheduler_probe.dll did not load");
     const auto arm = reinterpret_cast<arm_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_arm")));
     const auto shutdown =
-        reinterpret_cast<shutdown_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_shutdown")));
+        reinterpret_cast<plain_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_shutdown")));
+    const auto withdraw =
+        reinterpret_cast<plain_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_withdraw")));
     arm(&host.registry, output, 100);
     pump_messages_for(450);
     if (file_text(output).empty())
@@ -57,14 +61,37 @@ int main(int argument_count, char** arguments)
 
     if (mode == "exit-armed")
         return 0;
-    if (mode == "shutdown-then-unload") {
-        shutdown();
+    // The worker's next elapse queues a write that the host does not run before the unload.
+    Sleep(300);
+    const unsigned held = host.callbacks.queued() - host.callbacks.runs();
+    if (mode == "shutdown-then-unload" || mode == "withdraw-then-unload") {
+        if (held == 0)
+            return fail("no callback was held");
+        if (mode == "shutdown-then-unload")
+            shutdown();
+        else
+            withdraw();
+        const std::string at_unload = file_text(output);
         FreeLibrary(probe);
-        if (GetModuleHandleW(L"scheduler_probe.dll") != nullptr)
-            return fail("the module stayed loaded after shut-down and unload");
+        // The host's own handlers: its queue, with the module's callback in it, and its message loop.
+        host.callbacks.run_pending();
         pump_messages_for(500);
-        if (file_text(output) != "not running")
-            return fail("something was written after the exit text");
+        if (file_text(output) != at_unload)
+            return fail("something was written after the unload");
+        if (mode == "shutdown-then-unload" && at_unload != "not running")
+            return fail("the exit text did not land before on_shutdown returned");
+        return 0;
+    }
+    if (mode == "withdraw-idle-unload") {
+        host.callbacks.run_pending();
+        withdraw();
+        FreeLibrary(probe);
+        // With nothing held, the module goes once its threads have ended.
+        const DWORD start = GetTickCount();
+        while (GetModuleHandleW(L"scheduler_probe.dll") != nullptr && GetTickCount() - start < 5000)
+            pump_messages_for(10);
+        if (GetModuleHandleW(L"scheduler_probe.dll") != nullptr)
+            return fail("the module stayed loaded: its threads did not end with the flag off");
         return 0;
     }
     if (mode == "unload-armed") {

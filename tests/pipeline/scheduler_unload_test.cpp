@@ -17,9 +17,12 @@ velmora_tests::run_result run_unload_host(const std::wstring& mode)
                                       mode + L" \"" + temp + L"velmora-unload-" + mode + L".txt\"");
 }
 
+// Each in a host process of its own: unloaded armed; shut down or withdrawn with a callback still queued, which the
+// host runs after FreeLibrary; withdrawn with nothing held, where the module must go once its threads end; exit.
 TEST(SchedulerUnload, AnArmedWorkerSurvivesUnloadShutDownAndProcessExit)
 {
-    for (const wchar_t* mode : {L"unload-armed", L"shutdown-then-unload", L"exit-armed"}) {
+    for (const wchar_t* mode :
+         {L"unload-armed", L"shutdown-then-unload", L"withdraw-then-unload", L"withdraw-idle-unload", L"exit-armed"}) {
         const velmora_tests::run_result run = run_unload_host(mode);
         EXPECT_EQ(run.exit_code, 0u) << mode << ": " << run.output;
     }

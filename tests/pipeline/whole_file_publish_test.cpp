@@ -20,6 +20,7 @@
 #include "published_text.h"
 #include "settings/component_settings.h"
 #include "tests/fuzz_rounds.h"
+#include "tests/output_wait.h"
 
 namespace velmora {
 namespace {
@@ -192,7 +193,11 @@ protected:
 
     std::size_t temporary_files() const { return files_matching(L"*.velmora.tmp").size(); }
 
-    static void write(unsigned long number) { write_output(utf8_string(published_text::text(number).c_str())); }
+    static void write(unsigned long number)
+    {
+        write_output(utf8_string(published_text::text(number).c_str()));
+        wait_for_writes();
+    }
 
     std::string file_bytes() const { return read_whole(path); }
 
@@ -366,6 +371,7 @@ TEST_F(WholeFilePublish, AFullDiskKeepsTheOldTextWholeAndReportsOneLine)
     log_mode.set(1);
     receiver.lines.clear();
     write_output(utf8_string(std::string(6000, 'x').c_str()));
+    wait_for_writes();
     EXPECT_EQ(file_bytes(), old_text);
     EXPECT_EQ(receiver.lines.size(), 1u);
 

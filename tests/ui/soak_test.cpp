@@ -149,6 +149,7 @@ protected:
 
     static std::string content_of(const std::wstring& file)
     {
+        wait_for_writes();
         std::ifstream stream(file.c_str(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(stream), {});
     }
