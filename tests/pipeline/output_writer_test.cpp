@@ -336,6 +336,19 @@ TEST_F(OutputWriter, HiddenSystemAndReadOnlyFilesKeepTheirAttributes)
     }
 }
 
+TEST_F(OutputWriter, AFileWithASecondHardLinkIsWrittenInPlaceSoBothNamesShowTheText)
+{
+    write("old");
+    const std::string second = folder + "\\second name.txt";
+    DeleteFileW(wide(second).c_str());
+    ASSERT_TRUE(CreateHardLinkW(wide(second).c_str(), wide(path).c_str(), nullptr));
+    write("new");
+    EXPECT_EQ(read_file(path), "new");
+    EXPECT_EQ(read_file(second), "new") << "a rename would have cut the second name off";
+    EXPECT_TRUE(receiver.lines.empty());
+    DeleteFileW(wide(second).c_str());
+}
+
 TEST_F(OutputWriter, RunningOutOfMemoryLeavesTheClipboardAsItWas)
 {
     output_targets.set_word(save_to_file, 0);

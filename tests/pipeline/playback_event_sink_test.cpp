@@ -1,4 +1,5 @@
 #include "pipeline/init_quit_hook.h"
+#include "pipeline/output_writer.h"
 #include "pipeline/playback_event_sink.h"
 
 #include <functional>
@@ -223,6 +224,39 @@ TEST_F(PlaybackEventSink, ABurstGivesOneWriteAPeriodAfterTheLastRequestThenOnePe
     pump_messages_for(2000);
     EXPECT_GE(writes(), 3u) << "about one write every 400 ms";
     EXPECT_LE(writes(), 7u);
+}
+
+TEST_F(PlaybackEventSink, AnElapseQueuesNoSecondWriteWhileTheHostHasNotRunTheFirst)
+{
+    event_settings.set_word(on_pause, 1);
+    event_settings.set_word(delay_enabled, 1);
+    event_settings.set_word(delay_ms, 20);
+    const unsigned queued_before = callbacks.queued();
+    host_view().on_pause(1);
+    Sleep(400);
+    EXPECT_EQ(callbacks.queued() - queued_before, 1u) << "twenty elapses, one queued write";
+    ASSERT_TRUE(pump_until_writes(2)) << "once it has run, the next elapse queues again";
+}
+
+TEST_F(PlaybackEventSink, ErrorLinesComeBackThroughTheHostsCallbacksInTheOrderOfTheFailedWrites)
+{
+    log_mode.set(0);
+    const std::vector<std::string> unopenable = {"C:\\velmora-no-such-folder\\1.txt",
+                                                 "C:\\velmora-no-such-folder\\2.txt",
+                                                 "C:\\velmora-no-such-folder\\3.txt"};
+    for (const std::string& file : unopenable) {
+        output_path.set(file.c_str());
+        write_output(utf8_string("x"));
+    }
+    // Only the host's own loop: the component's callback hands the lines over.
+    const DWORD start = GetTickCount();
+    while (receiver.lines.size() < unopenable.size() && GetTickCount() - start < 10000)
+        pump_messages_for(10);
+    ASSERT_EQ(receiver.lines.size(), unopenable.size());
+    for (std::size_t line = 0; line < unopenable.size(); ++line)
+        EXPECT_EQ(receiver.lines[line].rfind("Error: Can't write to the file " + unopenable[line] + ": ", 0), 0u)
+            << receiver.lines[line];
+    EXPECT_GE(callbacks.runs(), 1u);
 }
 
 TEST_F(PlaybackEventSink, SwitchingTheDelayOffLeavesTheArmedTimerRunning)
