@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -19,9 +20,9 @@
 #include "host/doubles/message_pump.h"
 #include "host/doubles/player_services.h"
 #include "host/doubles/process_counts.h"
-#include "pipeline/encoded_text.h"
+#include "pipeline/file_step.h"
+#include "pipeline/output_thread.h"
 #include "pipeline/output_writer.h"
-#include "pipeline/text_formatting.h"
 #include "pipeline/write_scheduler.h"
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
@@ -163,6 +164,16 @@ std::string utf8_of(const std::wstring& text)
     return bytes;
 }
 
+// A Unix path as Wine names it.
+std::wstring wide_of(const char* unix_path)
+{
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_UTF8, 0, unix_path, -1, wide, MAX_PATH);
+    std::wstring name = std::wstring(L"Z:") + wide;
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    return name;
+}
+
 std::size_t file_size(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -171,12 +182,19 @@ std::size_t file_size(const std::wstring& path)
     return data.nFileSizeLow;
 }
 
-// A file's whole new content published as the writer does it, with the platform's calls alone: the target's
-// attributes asked (a read-only, hidden or system file, or a link, must not be replaced), then a temporary file
-// beside it, renamed over it.
+// A file's whole new content published as the output thread does it, with the platform's calls alone: the
+// target's attributes and its count of hard links asked (a read-only, hidden or system file, a link, or a file of
+// several names must not be replaced), then a temporary file beside it, written, flushed and renamed over it.
 void publish_by_hand(const std::wstring& path, const std::string& bytes)
 {
     if ((GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0)
+        return;
+    const HANDLE target = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    FILE_STANDARD_INFO standard{};
+    GetFileInformationByHandleEx(target, FileStandardInfo, &standard, sizeof standard);
+    CloseHandle(target);
+    if (standard.NumberOfLinks > 1)
         return;
     static std::vector<unsigned char> information;
     const std::size_t name_bytes = path.size() * sizeof(wchar_t);
@@ -189,17 +207,8 @@ void publish_by_hand(const std::wstring& path, const std::string& bytes)
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD done = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    FlushFileBuffers(file);
     SetFileInformationByHandle(file, FileRenameInfo, information.data(), static_cast<DWORD>(information.size()));
-    CloseHandle(file);
-}
-
-// The file emptied and written, as every replacing write was before the one-step publish.
-void write_in_place_by_hand(const std::wstring& path, const std::string& bytes)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD done = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
     CloseHandle(file);
 }
 
@@ -231,62 +240,96 @@ std::string file_bytes(const std::wstring& path)
 
 constexpr int write_rounds = 21, writes_per_round = 200;
 
-// An event's write with the delay off, split: the whole write less the host's formatting, and the component's own
-// work alone (lookups, the calls it makes to format, the conversion and the writer's preparation, with the file
-// step switched off), each against the same file operations done by hand.
-void event_write_figures(stand_in::player_services& host, const std::wstring& path)
+DWORD WINAPI draining_thread(void* ready)
 {
-    write_settings();
-    velmora::write_scheduler scheduler;
-    scheduler.request_write();
-    const std::string bytes = file_bytes(path);
-    velmora::utf8_string text;
-    velmora::format_now_playing(velmora::now_playing_script.text(), text);
-    const timed_turn by_hand = [&] { return seconds_of([&] { publish_by_hand(path, bytes); }); };
-
-    const double formatting_before = stand_in::formatting_clock::seconds();
-    const alternating whole = in_alternating_rounds(
-        write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
-        by_hand, [&] { forget_host_records(host); });
-    const double formatting =
-        (stand_in::formatting_clock::seconds() - formatting_before) / (write_rounds * writes_per_round);
-    report_ratio("event write less the host's formatting (per write) vs the same file operations by hand", whole, 1e6,
-                 "us", 1.10);
-
-    velmora::output_targets.set_word(velmora::save_to_file, 0);
-    const alternating own = in_alternating_rounds(
-        write_rounds, writes_per_round,
-        [&] {
-            return seconds_without_formatting([&] {
-                scheduler.request_write();
-                const velmora::encoded_text entry(text, velmora::output_encoding.value());
-            });
-        },
-        by_hand, [&] { forget_host_records(host); });
-    velmora::output_targets.set_word(velmora::save_to_file, 1);
-    report_ratio("event write: the component's own work (per write) vs the same file operations by hand", own, 1e6,
-                 "us", 0.10);
-    report({"event write: the stand-in host's formatting (per write)", formatted("%.2f us", formatting * 1e6), "-", "-",
-            "report", verdict::report});
-    scheduler.close();
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    SetEvent(static_cast<HANDLE>(ready));
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    }
+    return 0;
 }
 
-// The writer alone, replacing the file: against the same publish done by hand (the goal), and against an in-place
-// write, which readers can catch half done (the price of never being caught so).
-void replace_write_figures(const std::wstring& path)
+// A thread that only takes posted messages off its queue, started and ended with the scope.
+class draining_receiver {
+public:
+    draining_receiver()
+    {
+        const velmora::kernel_handle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        thread_ = velmora::kernel_handle(CreateThread(nullptr, 0, draining_thread, ready.get(), 0, &id_));
+        WaitForSingleObject(ready.get(), 10000);
+    }
+    draining_receiver(const draining_receiver&) = delete;
+    draining_receiver& operator=(const draining_receiver&) = delete;
+    ~draining_receiver()
+    {
+        PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread_.get(), 60000);
+    }
+    DWORD id() const { return id_; }
+
+private:
+    velmora::kernel_handle thread_;
+    DWORD id_ = 0;
+};
+
+// The disk an event write's figure writes to: a free file, one a reader holds open (so that the output thread
+// retries and writes in place), or a file on a disk that takes half a second over every open, write and rename.
+struct disk {
+    std::string name;
+    std::wstring path;
+    bool held;
+};
+
+// What an event write with the delay off costs the host's main thread, less the host's formatting, against a bare
+// post to another thread: all the file work is the output thread's, on every disk.
+void main_thread_write_figure(stand_in::player_services& host, const disk& target)
 {
     write_settings();
-    const velmora::utf8_string text("playing: Nina Simone - Feeling Good");
-    const std::string bytes = "\xEF\xBB\xBF" + std::string(text.c_str());
-    const timed_turn writer = [&] { return seconds_of([&] { velmora::write_output(text); }); };
-    report_ratio("replace-mode write (per write) vs the same publish by hand",
-                 in_alternating_rounds(write_rounds, writes_per_round, writer,
-                                       [&] { return seconds_of([&] { publish_by_hand(path, bytes); }); }),
-                 1e6, "us", 1.10);
-    report_ratio("replace-mode write (per write) vs an in-place write by hand",
-                 in_alternating_rounds(write_rounds, writes_per_round, writer,
-                                       [&] { return seconds_of([&] { write_in_place_by_hand(path, bytes); }); }),
-                 1e6, "us", 0);
+    velmora::output_path.set(utf8_of(target.path).c_str());
+    velmora::write_scheduler scheduler;
+    scheduler.request_write();
+    velmora::wait_for_output(60000);
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (target.held)
+        holder = CreateFileW(target.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    const draining_receiver receiver;
+    const alternating cost = in_alternating_rounds(
+        write_rounds, writes_per_round,
+        [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
+        [&] { return seconds_of([&] { PostThreadMessageW(receiver.id(), WM_USER + 4, 1, 2); }); },
+        [&] { forget_host_records(host); });
+    report_ratio("main thread's time per event write less the host's formatting, " + target.name +
+                     ", vs a bare PostThreadMessage",
+                 cost, 1e6, "us", 1.50);
+    // The last text lands before the figure ends, on the slow disk too.
+    velmora::wait_for_output(60000);
+    if (holder != INVALID_HANDLE_VALUE)
+        CloseHandle(holder);
+    scheduler.close();
+    velmora::output_path.set(utf8_of(temp_file(L"velmora-bench.txt")).c_str());
+}
+
+// The output thread's publish of a new text, against the same file operations by hand, flush included. Two texts
+// take turns, so that no publish finds its text already there.
+void publish_figure(const std::wstring& path)
+{
+    write_settings();
+    velmora::output_path.set(utf8_of(path).c_str());
+    const velmora::utf8_string texts[] = {velmora::utf8_string("playing: Nina Simone - Feeling Good"),
+                                          velmora::utf8_string("playing: Nina Simone - Feeling Good!")};
+    const std::shared_ptr<const velmora::output_job> jobs[] = {velmora::make_output_job(texts[0]),
+                                                               velmora::make_output_job(texts[1])};
+    const std::string bytes[] = {std::string(jobs[0]->entry.bytes(), jobs[0]->entry.size()),
+                                 std::string(jobs[1]->entry.bytes(), jobs[1]->entry.size())};
+    int published = 0, by_hand = 0;
+    const alternating cost = in_alternating_rounds(
+        write_rounds, writes_per_round,
+        [&] { return seconds_of([&] { velmora::carry_out_file_step(jobs[published++ % 2]); }); },
+        [&] { return seconds_of([&] { publish_by_hand(path, bytes[by_hand++ % 2]); }); });
+    report_ratio("output thread's replace-mode publish (per write) vs the same file operations by hand", cost, 1e6,
+                 "us", 1.10);
 }
 
 std::string mixed_text(std::size_t bytes)
@@ -332,16 +375,6 @@ void conversion_figures()
     }
 }
 
-DWORD WINAPI draining_thread(void* ready)
-{
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-    SetEvent(static_cast<HANDLE>(ready));
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    }
-    return 0;
-}
-
 // What a delayed request costs the thread that makes it, against bare posts to a thread that only drains its
 // queue. Each turn starts its own receiver and times only the requests; it then waits, untimed, until the
 // receiver has worked through them and ended, so that no turn inherits a queue.
@@ -364,17 +397,11 @@ void main_thread_cost_figure()
             return seconds;
         },
         [&] {
-            const velmora::kernel_handle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-            DWORD thread_id = 0;
-            const velmora::kernel_handle thread(CreateThread(nullptr, 0, draining_thread, ready.get(), 0, &thread_id));
-            WaitForSingleObject(ready.get(), INFINITE);
-            const double seconds = seconds_of([&] {
+            const draining_receiver receiver;
+            return seconds_of([&] {
                 for (int request = 0; request < requests; ++request)
-                    PostThreadMessageW(thread_id, WM_USER + 4, 1, 2);
+                    PostThreadMessageW(receiver.id(), WM_USER + 4, 1, 2);
             });
-            PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
-            WaitForSingleObject(thread.get(), INFINITE);
-            return seconds;
         });
     report_ratio("main-thread cost of a delayed request", cost, 1e6 / requests, "us", 1.2);
 }
@@ -448,6 +475,7 @@ void steady_state_figure(stand_in::player_services& host, int writes)
     velmora::write_scheduler scheduler;
     for (int write = 0; write < 200; ++write)
         scheduler.request_write();
+    velmora::wait_for_output(60000);
     forget_host_records(host);
     const stand_in::process_counts before = stand_in::process_counts_now();
     const double start = now_seconds();
@@ -456,6 +484,7 @@ void steady_state_figure(stand_in::player_services& host, int writes)
         if (write % 1000 == 999)
             forget_host_records(host);
     }
+    velmora::wait_for_output(60000);
     const double seconds = now_seconds() - start;
     forget_host_records(host);
     const stand_in::process_counts after = stand_in::process_counts_now();
@@ -511,8 +540,18 @@ int main(int argument_count, char** arguments)
     velmora::output_path.set(utf8_of(path).c_str());
 
     std::printf("measuring...\n");
-    event_write_figures(host, path);
-    replace_write_figures(path);
+    std::vector<disk> disks = {{"free file", path, false}, {"held file", temp_file(L"velmora-bench-held.txt"), true}};
+    const char* slow_folder = std::getenv("VELMORA_SLOW_DISK");
+    const std::string slow_reason =
+        slow_folder == nullptr ? "VELMORA_SLOW_DISK is not set" : file_bytes(wide_of(slow_folder) + L".reason");
+    if (slow_reason.empty())
+        disks.push_back({"slow disk", wide_of(slow_folder) + L"\\velmora-bench.txt", false});
+    for (const disk& target : disks)
+        main_thread_write_figure(host, target);
+    if (!slow_reason.empty())
+        report({"main thread's time per event write, slow disk", "not measured: " + slow_reason, "-", "-", "report",
+                verdict::report});
+    publish_figure(path);
     conversion_figures();
     main_thread_cost_figure();
     debounce_figure(host, path);

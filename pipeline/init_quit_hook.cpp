@@ -29,6 +29,7 @@ void init_quit_hook::on_shutdown()
     utf8_string text(exit_text.text());
     substitute_datetime_field(text);
     const bool logging = log_mode.value() != 0;
+    begin_output_shutdown();
     if (!logging || !text.empty()) {
         if (logging)
             text.append_bytes("\r\n", 2);

@@ -10,6 +10,7 @@
 #include "pipeline/host_callback.h"
 #include "pipeline/output_writer.h"
 #include "win32/kernel_handle.h"
+#include "win32/srw_lock.h"
 #include "win32/this_module.h"
 
 namespace velmora {
@@ -24,23 +25,29 @@ struct finished_job {
     file_outcome outcome;
 };
 
-// Shared by the main thread and the output thread, under the mutex.
+// Shared by the main thread and the output thread, under the lock.
 struct output_queue {
-    std::mutex mutex;
+    srw_lock lock;
     std::deque<std::shared_ptr<const output_job>> waiting;
     std::shared_ptr<const output_job> in_progress;
     // Reserved by the main thread as jobs come, so that the output thread never allocates to hand one back.
     std::vector<finished_job> finished;
     std::size_t waiting_log_entries = 0;
     bool backlog_reported = false;
+    // From the exit text's queueing to the end of shut-down: that last entry is never dropped for the backlog.
+    bool shutting_down = false;
     bool thread_running = false;
     bool end_when_idle = false;
     bool delivery_queued = false;
+    // So that a write costs the main thread no call into the system: the thread is woken only when it waits, and
+    // told to say it is idle only when someone waits for that.
+    bool thread_waiting = false;
+    bool idle_awaited = false;
     // Set at a shut-down that gave up: what the job in progress comes to is no longer anyone's.
     bool outcomes_abandoned = false;
     kernel_handle thread;
-    kernel_handle work_arrived; // auto-reset
-    kernel_handle idle;         // manual-reset: nothing waiting, nothing in progress
+    CONDITION_VARIABLE work_arrived = CONDITION_VARIABLE_INIT;
+    kernel_handle idle_reached; // auto-reset, set when idle_awaited
 };
 output_queue queue;
 
@@ -53,7 +60,7 @@ public:
     void run_on_main_thread()
     {
         {
-            const std::lock_guard<std::mutex> lock(queue.mutex);
+            const std::lock_guard<srw_lock> lock(queue.lock);
             queue.delivery_queued = false;
         }
         deliver_output_outcomes();
@@ -91,14 +98,14 @@ bool needs_main_thread(const output_job& job, file_outcome outcome) noexcept
 
 DWORD WINAPI run_output_thread(void* module) noexcept
 {
-    std::unique_lock<std::mutex> lock(queue.mutex);
+    std::unique_lock<srw_lock> lock(queue.lock);
     for (;;) {
         if (queue.waiting.empty()) {
             if (queue.end_when_idle)
                 break;
-            lock.unlock();
-            WaitForSingleObject(queue.work_arrived.get(), INFINITE);
-            lock.lock();
+            queue.thread_waiting = true;
+            SleepConditionVariableSRW(&queue.work_arrived, queue.lock.native(), INFINITE, 0);
+            queue.thread_waiting = false;
             continue;
         }
         std::shared_ptr<const output_job> job = std::move(queue.waiting.front());
@@ -117,8 +124,8 @@ DWORD WINAPI run_output_thread(void* module) noexcept
             queue.finished.push_back({std::move(job), outcome});
             deliver = !std::exchange(queue.delivery_queued, true);
         }
-        if (queue.waiting.empty())
-            SetEvent(queue.idle.get());
+        if (queue.waiting.empty() && queue.idle_awaited)
+            SetEvent(queue.idle_reached.get());
         if (deliver) {
             lock.unlock();
             const bool queued = queue_delivery();
@@ -135,14 +142,12 @@ DWORD WINAPI run_output_thread(void* module) noexcept
     return 0;
 }
 
-// Under the mutex. The thread holds a reference on the module, so that the module's code stays under it.
+// Under the lock. The thread holds a reference on the module, so that the module's code stays under it.
 bool start_output_thread() noexcept
 {
-    if (!queue.work_arrived.valid())
-        queue.work_arrived = kernel_handle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!queue.idle.valid())
-        queue.idle = kernel_handle(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    if (!queue.work_arrived.valid() || !queue.idle.valid())
+    if (!queue.idle_reached.valid())
+        queue.idle_reached = kernel_handle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!queue.idle_reached.valid())
         return false;
     const HMODULE module = reference_this_module();
     kernel_handle thread(CreateThread(nullptr, 0, run_output_thread, module, 0, nullptr));
@@ -153,6 +158,7 @@ bool start_output_thread() noexcept
     }
     queue.thread = std::move(thread);
     queue.thread_running = true;
+    queue.thread_waiting = false;
     return true;
 }
 
@@ -165,14 +171,14 @@ bool nothing_outstanding() noexcept
 
 void submit_output(std::shared_ptr<const output_job> job)
 {
-    std::unique_lock<std::mutex> lock(queue.mutex);
+    std::unique_lock<srw_lock> lock(queue.lock);
     // The clipboard alone, with nothing before it: set now, in order all the same.
     if (job->mode == file_mode::none && nothing_outstanding()) {
         lock.unlock();
         deliver_output_outcome(*job, {true, ERROR_SUCCESS});
         return;
     }
-    if (job->mode == file_mode::append && queue.waiting_log_entries >= log_backlog_limit) {
+    if (job->mode == file_mode::append && queue.waiting_log_entries >= log_backlog_limit && !queue.shutting_down) {
         const bool report = !std::exchange(queue.backlog_reported, true);
         const std::size_t waiting = queue.waiting_log_entries;
         lock.unlock();
@@ -196,8 +202,8 @@ void submit_output(std::shared_ptr<const output_job> job)
     queue.end_when_idle = false;
     queue.outcomes_abandoned = false;
     if (queue.thread_running || start_output_thread()) {
-        ResetEvent(queue.idle.get());
-        SetEvent(queue.work_arrived.get());
+        if (queue.thread_waiting)
+            WakeConditionVariable(&queue.work_arrived);
         return;
     }
     // No thread to be had: this write is done here and now, as every write once was.
@@ -213,7 +219,7 @@ void deliver_output_outcomes()
     for (;;) {
         finished_job next;
         {
-            const std::lock_guard<std::mutex> lock(queue.mutex);
+            const std::lock_guard<srw_lock> lock(queue.lock);
             if (queue.finished.empty())
                 return;
             next = std::move(queue.finished.front());
@@ -225,31 +231,38 @@ void deliver_output_outcomes()
 
 bool wait_for_output(DWORD limit_ms)
 {
-    HANDLE idle = nullptr;
-    {
-        const std::lock_guard<std::mutex> lock(queue.mutex);
-        idle = queue.idle.get();
-    }
-    bool done = true;
-    if (idle != nullptr) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            const DWORD elapsed = GetTickCount() - start;
-            const DWORD result =
-                MsgWaitForMultipleObjects(1, &idle, FALSE, elapsed < limit_ms ? limit_ms - elapsed : 0, QS_SENDMESSAGE);
-            if (result == WAIT_OBJECT_0)
-                break;
-            if (result != WAIT_OBJECT_0 + 1) {
-                done = false;
-                break;
-            }
-            // Only the messages other threads send are handled here; posted ones wait for the host's loop.
+    const DWORD start = GetTickCount();
+    bool done = false;
+    for (;;) {
+        HANDLE idle_reached = nullptr;
+        {
+            const std::lock_guard<srw_lock> lock(queue.lock);
+            done = queue.waiting.empty() && queue.in_progress == nullptr;
+            queue.idle_awaited = !done;
+            idle_reached = queue.idle_reached.get();
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (done || idle_reached == nullptr || elapsed >= limit_ms)
+            break;
+        // Only the messages other threads send are handled here; posted ones wait for the host's loop.
+        if (MsgWaitForMultipleObjects(1, &idle_reached, FALSE, limit_ms - elapsed, QS_SENDMESSAGE) ==
+            WAIT_OBJECT_0 + 1) {
             MSG message;
             PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
     }
+    {
+        const std::lock_guard<srw_lock> lock(queue.lock);
+        queue.idle_awaited = false;
+    }
     deliver_output_outcomes();
     return done;
+}
+
+void begin_output_shutdown() noexcept
+{
+    const std::lock_guard<srw_lock> lock(queue.lock);
+    queue.shutting_down = true;
 }
 
 void finish_output(DWORD limit_ms)
@@ -257,20 +270,21 @@ void finish_output(DWORD limit_ms)
     const bool done = wait_for_output(limit_ms);
     std::shared_ptr<const output_job> unfinished;
     {
-        const std::lock_guard<std::mutex> lock(queue.mutex);
+        const std::lock_guard<srw_lock> lock(queue.lock);
+        queue.shutting_down = false;
         queue.end_when_idle = true;
         if (!done) {
             unfinished = !queue.waiting.empty() ? queue.waiting.back() : queue.in_progress;
             queue.waiting.clear();
             queue.waiting_log_entries = 0;
             queue.outcomes_abandoned = true;
-            SetEvent(queue.idle.get());
+            // Given up on: it is no longer waited for either.
+            queue.in_progress.reset();
             // A file call that waits for a disk that has gone is cancelled; one that cannot be cancelled finishes in
             // a module kept loaded for it.
             CancelSynchronousIo(queue.thread.get());
         }
-        if (queue.work_arrived.valid())
-            SetEvent(queue.work_arrived.get());
+        WakeConditionVariable(&queue.work_arrived);
     }
     if (unfinished != nullptr)
         deliver_output_outcome(*unfinished, {false, ERROR_TIMEOUT});
@@ -278,10 +292,9 @@ void finish_output(DWORD limit_ms)
 
 void end_output_when_idle() noexcept
 {
-    const std::lock_guard<std::mutex> lock(queue.mutex);
+    const std::lock_guard<srw_lock> lock(queue.lock);
     queue.end_when_idle = true;
-    if (queue.work_arrived.valid())
-        SetEvent(queue.work_arrived.get());
+    WakeConditionVariable(&queue.work_arrived);
 }
 
 } // namespace velmora

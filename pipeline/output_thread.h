@@ -25,6 +25,9 @@ void deliver_output_outcomes();
 // ours may own the clipboard), for limit_ms at most; then delivers what came back. False at the limit.
 bool wait_for_output(DWORD limit_ms);
 
+// At host shut-down, before the exit text is queued: it is queued whatever the log's backlog.
+void begin_output_shutdown() noexcept;
+
 // At host shut-down, after the exit text is queued: as wait_for_output, and at the limit the jobs still waiting are
 // dropped, the file call in progress is cancelled, and the newest unfinished job is reported as timed out. The
 // thread ends once it is free; a later job starts a new one.

@@ -55,13 +55,11 @@ void copy_to_clipboard_as_unicode(const wide_string& wide)
 
 } // namespace
 
-void write_output(const utf8_string& text)
+std::shared_ptr<const output_job> make_output_job(const utf8_string& text)
 {
-    // What earlier writes left for the main thread comes first, so that it stays in order.
-    deliver_output_outcomes();
     const utf8_string configured_path(output_path.text());
     if (configured_path.empty())
-        return;
+        return nullptr;
     // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
     utf8_string expanded;
     uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
@@ -70,7 +68,7 @@ void write_output(const utf8_string& text)
     const bool to_file = output_targets.word(save_to_file) != 0;
     const bool to_clipboard = output_targets.word(copy_to_clipboard) != 0;
     if (!to_file && !to_clipboard)
-        return;
+        return nullptr;
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());
     job->configured_path = configured_path.c_str();
     if (to_file) {
@@ -86,7 +84,15 @@ void write_output(const utf8_string& text)
         job->copy_to_clipboard = true;
         job->clipboard_text = utf8_to_wide(text.c_str());
     }
-    submit_output(std::move(job));
+    return job;
+}
+
+void write_output(const utf8_string& text)
+{
+    // What earlier writes left for the main thread comes first, so that it stays in order.
+    deliver_output_outcomes();
+    if (std::shared_ptr<const output_job> job = make_output_job(text))
+        submit_output(std::move(job));
 }
 
 void deliver_output_outcome(const output_job& job, file_outcome outcome)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "pipeline/output_job.h"
 #include "text/utf8_string.h"
 
@@ -11,6 +13,10 @@ namespace velmora {
 // A file that cannot be opened or written becomes one error line for the host, back on the main thread; one that
 // cannot be opened also skips the clipboard. Only bad_alloc leaves it.
 void write_output(const utf8_string& text);
+
+// The job write_output queues for the text, with the settings as they are now; null when the settings ask for
+// nothing (no path, or neither the file nor the clipboard). bad_alloc passes.
+std::shared_ptr<const output_job> make_output_job(const utf8_string& text);
 
 // Main thread: what follows a job's file step there, the error line and the clipboard.
 void deliver_output_outcome(const output_job& job, file_outcome outcome);

@@ -523,7 +523,9 @@ TEST_F(WholeFilePublish, ASlowDiskNeverHoldsUpTheCallerAndShutDownKeepsItsLimit)
     host_callbacks::reopen();
     std::printf("  slow disk: on_shutdown returned after %.2f s\n", shutdown_seconds);
     EXPECT_GE(shutdown_seconds, 1.9);
-    EXPECT_LT(shutdown_seconds, 3.0);
+    // Wine's server opens files itself, so an open that takes half a second holds up every thread's calls to the
+    // server for that long, the shut-down wait's own timeout included; Windows has no such stall.
+    EXPECT_LT(shutdown_seconds, 3.5);
     ASSERT_EQ(receiver.lines.size(), 1u);
     EXPECT_EQ(receiver.lines[0].rfind("Error: Can't write to the file " + log + ": ", 0), 0u) << receiver.lines[0];
     std::printf("  slow disk: %s\n", receiver.lines[0].c_str());
