@@ -118,21 +118,20 @@ DWORD WINAPI run_output_thread(void* module) noexcept
         const file_outcome outcome = carry_out_file_step(job);
 
         lock.lock();
-        queue.in_progress.reset();
-        bool deliver = false;
         if (needs_main_thread(*job, outcome) && !queue.outcomes_abandoned) {
             queue.finished.push_back({std::move(job), outcome});
-            deliver = !std::exchange(queue.delivery_queued, true);
+            if (!std::exchange(queue.delivery_queued, true)) {
+                lock.unlock();
+                const bool queued = queue_delivery();
+                lock.lock();
+                if (!queued)
+                    queue.delivery_queued = false;
+            }
         }
+        // Done with the job only now, host calls included, so that a waiter finds this thread holding nothing.
+        queue.in_progress.reset();
         if (queue.waiting.empty() && queue.idle_awaited)
             SetEvent(queue.idle_reached.get());
-        if (deliver) {
-            lock.unlock();
-            const bool queued = queue_delivery();
-            lock.lock();
-            if (!queued)
-                queue.delivery_queued = false;
-        }
     }
     queue.thread_running = false;
     lock.unlock();

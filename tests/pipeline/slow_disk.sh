@@ -6,16 +6,7 @@ action=$1
 folder=$2
 here=$(cd "$(dirname "$0")" && pwd)
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif sudo -n true 2>/dev/null; then
-        sudo -n "$@"
-    else
-        echo "neither root nor sudo without a password" >&2
-        return 1
-    fi
-}
+. "$here/as_root.sh"
 
 if mountpoint -q "$folder" 2>/dev/null; then
     as_root fusermount -u "$folder" 2>/dev/null || as_root umount -l "$folder"
@@ -37,12 +28,8 @@ if ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; then
     echo "Python's fusepy is missing (Debian's python3-fusepy)" >"$folder.reason"
     exit 0
 fi
-if [ "$(id -u)" -eq 0 ]; then
-    runner=
-elif sudo -n true 2>/dev/null; then
-    runner="sudo -n"
-else
-    echo "neither root nor sudo without a password" >"$folder.reason"
+if ! runner=$(root_prefix 2>&1); then
+    echo "$runner" >"$folder.reason"
     exit 0
 fi
 # Started directly rather than through a shell function, whose background copy would keep the caller's output

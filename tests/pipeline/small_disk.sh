@@ -5,16 +5,7 @@ set -u
 action=$1
 folder=$2
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif sudo -n true 2>/dev/null; then
-        sudo -n "$@"
-    else
-        echo "neither root nor sudo without a password" >&2
-        return 1
-    fi
-}
+. "$(dirname "$0")/as_root.sh"
 
 if mountpoint -q "$folder" 2>/dev/null; then
     as_root umount "$folder"
