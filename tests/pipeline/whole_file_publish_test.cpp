@@ -514,11 +514,27 @@ TEST_F(WholeFilePublish, ASlowDiskNeverHoldsUpTheCallerAndShutDownKeepsItsLimit)
     receiver.lines.clear();
 
     // Shut-down with more work queued than two seconds can do: it keeps its limit and reports the exit text.
+    // Meanwhile another program sends a message to a window of the main thread, as one asking the clipboard's owner
+    // would: the wait answers it.
     exit_text.set("gone");
     write_scheduler scheduler;
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    double answered_after = -1;
+    std::thread sender([&] {
+        Sleep(200);
+        const double sent = now_seconds();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0)
+            answered_after = now_seconds() - sent;
+    });
     const double shutdown_start = now_seconds();
     init_quit_hook(scheduler).on_shutdown();
     const double shutdown_seconds = now_seconds() - shutdown_start;
+    sender.join();
+    DestroyWindow(window);
+    std::printf("  slow disk: a message sent during shut-down was answered after %.3f s\n", answered_after);
+    EXPECT_GE(answered_after, 0.0) << "the message was never answered";
+    EXPECT_LT(answered_after, 1.0) << "answered only after the wait";
     exit_text.set(default_exit_text);
     host_callbacks::reopen();
     std::printf("  slow disk: on_shutdown returned after %.2f s\n", shutdown_seconds);
