@@ -38,6 +38,8 @@ protected:
     {
         return sweep_host_calls([&] { std::ofstream(path.c_str(), std::ios::binary) << "before"; }, action,
                                 [&](unsigned, bool) {
+                                    // The output thread's own host calls are over once its writes are.
+                                    wait_for_writes();
                                     EXPECT_EQ(audit.findings(), "");
                                     const std::string content = file_text();
                                     EXPECT_TRUE(content == "before" || content == whole_text) << content;
