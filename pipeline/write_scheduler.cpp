@@ -43,20 +43,23 @@ void CALLBACK on_timer_elapsed(HWND, UINT, UINT_PTR, DWORD) noexcept
     if (!main_thread_write::claim())
         return;
     // Nothing may leave a timer procedure. A failed lookup or allocation drops this elapse's write; the callback
-    // made before the lookup is released with it, and the timer goes on.
+    // made before the lookup is released with it (which gives the claim back), and the timer goes on.
+    service_ptr<kestrune::main_thread_callback> callback;
     try {
-        auto callback = make_host_callback<main_thread_write>(*worker_scheduler);
-        if (!callback) {
-            main_thread_write::unclaim();
+        callback = make_host_callback<main_thread_write>(*worker_scheduler);
+        if (callback) {
+            const auto manager =
+                lookup_service<kestrune::main_thread_callback_manager>(kestrune::main_thread_callback_manager_guid);
+            // The host takes the reference over only when the call returns; a call that throws leaves it ours.
+            manager->queue_callback(callback.get());
+            callback.detach();
             return;
         }
-        const auto manager =
-            lookup_service<kestrune::main_thread_callback_manager>(kestrune::main_thread_callback_manager_guid);
-        // The host takes the reference over only when the call returns; a call that throws leaves it ours.
-        manager->queue_callback(callback.get());
-        callback.detach();
     } catch (...) {
     }
+    // No callback was made (retired, or no memory for it): nothing else gives the claim back.
+    if (!callback)
+        main_thread_write::unclaim();
 }
 
 DWORD WINAPI run_worker(void* argument) noexcept

@@ -10,6 +10,7 @@
 
 #include "boundary/host_exceptions.h"
 #include "pipeline_fixture.h"
+#include "win32/heap_memory.h"
 #include "ui/preferences_window.h"
 
 namespace velmora {
@@ -320,7 +321,14 @@ TEST_F(PlaybackEventSink, AFailedLookupInTheTimerDropsOnlyThatWrite)
     pump_messages_for(400);
     EXPECT_EQ(writes(), 0u);
 
+    // Then an elapse finds no memory for its callback; only the main thread's sleep runs beside it.
     callbacks.fail_queueing = false;
+    fail_heap_request(1);
+    const DWORD start = GetTickCount();
+    while (heap_request_failure_pending() && GetTickCount() - start < 5000)
+        Sleep(5);
+    EXPECT_FALSE(heap_request_failure_pending());
+    fail_heap_request(0);
     pump_messages_for(500);
     EXPECT_GE(writes(), 2u) << "the timer went on without a new request";
 }
