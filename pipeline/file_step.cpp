@@ -61,12 +61,12 @@ file_outcome open_failed() noexcept
     return {false, GetLastError()};
 }
 
-// The first error of the write and the close: a close that fails may have lost what the write handed over.
-DWORD write_and_close(file_handle& file, const char* bytes, std::size_t count) noexcept
+// Closes the file and gives the first error, the write's or the close's: a close that fails may have lost what the
+// write handed over.
+DWORD close_after(file_handle& file, DWORD write_error) noexcept
 {
-    const DWORD error = file.write(bytes, count);
     const DWORD close_error = file.close();
-    return error != ERROR_SUCCESS ? error : close_error;
+    return write_error != ERROR_SUCCESS ? write_error : close_error;
 }
 
 // Replacing in place: empty the file, then write. A reader can catch it empty, so this serves only the files that
@@ -76,7 +76,7 @@ file_outcome write_in_place(const output_job& job) noexcept
     file_handle file(open_shared(job.path, CREATE_ALWAYS));
     if (!file.valid())
         return open_failed();
-    return {true, write_and_close(file, job.entry.bytes(), job.entry.size())};
+    return {true, close_after(file, file.write(job.entry.bytes(), job.entry.size()))};
 }
 
 file_outcome replace_file(const std::shared_ptr<const output_job>& job) noexcept
@@ -117,8 +117,7 @@ file_outcome append_to_file(const output_job& job) noexcept
         SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN);
         SetEndOfFile(file.get());
     }
-    const DWORD close_error = file.close();
-    return {true, error != ERROR_SUCCESS ? error : close_error};
+    return {true, close_after(file, error)};
 }
 
 } // namespace

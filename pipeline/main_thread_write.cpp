@@ -12,11 +12,6 @@ namespace {
 std::atomic<bool> write_queued{false};
 } // namespace
 
-bool main_thread_write::pending() noexcept
-{
-    return write_queued.load();
-}
-
 bool main_thread_write::claim() noexcept
 {
     return !write_queued.exchange(true);

@@ -9,10 +9,8 @@ class write_scheduler;
 // Queued with the host by the worker's timer; the host runs it on its main thread, where it writes.
 class main_thread_write final : public host_callback<main_thread_write> {
 public:
-    // Whether one is queued and has not run yet: the timer queues no second one meanwhile, so that a slow main
-    // thread does not make the host's queue grow, and the one that runs writes the newest text.
-    static bool pending() noexcept;
-    // Marks one as queued; false when one already is.
+    // Marks one as queued and not yet run; false when one already is. The timer queues no second one meanwhile, so
+    // that a slow main thread does not make the host's queue grow, and the one that runs writes the newest text.
     static bool claim() noexcept;
     static void unclaim() noexcept;
 
