@@ -16,6 +16,7 @@ namespace velmora {
 namespace {
 
 constexpr wchar_t binding_property[] = L"velmora.hyperlink_control";
+constexpr wchar_t previous_property[] = L"velmora.hyperlink_control.previous";
 constexpr wchar_t browser_settings_key[] = L"Software\\Microsoft\\Internet Explorer\\Settings";
 constexpr std::size_t colour_text_units = 12;
 constexpr UINT_PTR tooltip_tool_id = 1;
@@ -78,29 +79,44 @@ bool hyperlink_control::attach(HWND window) noexcept
 {
     if (!SetPropW(window, binding_property, this))
         return false;
-    const auto previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hyperlink_control::window_procedure)));
-    if (previous == nullptr) {
+    const LONG_PTR previous =
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hyperlink_control::window_procedure));
+    if (previous == 0) {
+        RemovePropW(window, binding_property);
+        return false;
+    }
+    if (!SetPropW(window, previous_property, reinterpret_cast<HANDLE>(previous))) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, previous);
         RemovePropW(window, binding_property);
         return false;
     }
     window_ = window;
-    previous_procedure_ = previous;
+    previous_procedure_ = reinterpret_cast<WNDPROC>(previous);
     return true;
 }
 
 void hyperlink_control::detach() noexcept
 {
+    destroy_tooltip();
     if (window_ == nullptr)
         return;
+    // Putting our predecessor back under a later subclass would cut that subclass out of the chain, so there our
+    // procedure stays and finds the predecessor through the window's property.
     const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window_, GWLP_WNDPROC));
-    if (current != &hyperlink_control::window_procedure)
-        return;
-    if (SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_procedure_)) == 0)
-        return;
+    if (current == &hyperlink_control::window_procedure &&
+        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_procedure_)) != 0)
+        RemovePropW(window_, previous_property);
     RemovePropW(window_, binding_property);
     window_ = nullptr;
     previous_procedure_ = DefWindowProcW;
+}
+
+void hyperlink_control::destroy_tooltip() noexcept
+{
+    // A pop-up's owner is the top-level window, not the static it was created for, so it would outlive the page.
+    if (tooltip_ != nullptr && IsWindow(tooltip_))
+        DestroyWindow(tooltip_);
+    tooltip_ = nullptr;
 }
 
 void hyperlink_control::initialise()
@@ -295,9 +311,7 @@ LRESULT hyperlink_control::handle(UINT message, WPARAM wparam, LPARAM lparam)
 
     switch (message) {
     case WM_DESTROY:
-        if (IsWindow(tooltip_))
-            DestroyWindow(tooltip_);
-        tooltip_ = nullptr;
+        destroy_tooltip();
         return pass_on(message, wparam, lparam);
     case WM_SIZE:
         compute_label_rectangle();
@@ -366,8 +380,16 @@ LRESULT hyperlink_control::handle(UINT message, WPARAM wparam, LPARAM lparam)
 LRESULT CALLBACK hyperlink_control::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept
 {
     auto* control = static_cast<hyperlink_control*>(GetPropW(window, binding_property));
-    if (control == nullptr)
-        return DefWindowProcW(window, message, wparam, lparam);
+    if (control == nullptr || message == WM_NCDESTROY) {
+        // Detached under a later subclass, or the window's last message: nothing of ours may stay bound to it.
+        const auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, previous_property));
+        if (message == WM_NCDESTROY) {
+            if (control != nullptr)
+                control->detach();
+            RemovePropW(window, previous_property);
+        }
+        return CallWindowProcW(previous != nullptr ? previous : DefWindowProcW, window, message, wparam, lparam);
+    }
     // Nothing may unwind through the system's frames; what fails here leaves the message to the old procedure.
     try {
         return control->handle(message, wparam, lparam);

@@ -29,7 +29,9 @@ public:
     bool attach(HWND window) noexcept;
     // Once, right after a successful attach.
     void initialise();
-    // Puts the previous window procedure back while the control's own is still the installed one.
+    // Ends the link and destroys its tooltip. The previous window procedure goes back where the control's own is
+    // still the installed one; under a subclass installed after ours, our procedure stays in the chain and only
+    // passes messages on, so that the object may go at once whatever sits above it.
     void detach() noexcept;
 
     bool set_caption(const wchar_t* caption) noexcept;
@@ -58,6 +60,7 @@ private:
     void activate() noexcept;
     void relay_to_tooltip(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
     void invalidate(bool update_now) const noexcept;
+    void destroy_tooltip() noexcept;
 
     HWND window_ = nullptr;
     WNDPROC previous_procedure_ = DefWindowProcW;

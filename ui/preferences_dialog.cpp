@@ -179,8 +179,6 @@ bool preferences_dialog::on_command(int control, int notification)
 void preferences_dialog::on_destroy()
 {
     close_preferences_window();
-    if (link_)
-        link_->detach();
     link_.reset();
 }
 

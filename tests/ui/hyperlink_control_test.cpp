@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
@@ -273,14 +274,63 @@ TEST_F(HyperlinkControl, DrawsInLinkColourAndInGreyWhileDisabled)
     EXPECT_TRUE(painted_with(label, RGB(0, 128, 0)));
 }
 
-TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBack)
+// Someone else's subclass, installed after ours with SetWindowLongPtrW: it counts what reaches it.
+WNDPROC later_previous = nullptr;
+unsigned later_messages = 0;
+
+LRESULT CALLBACK later_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    ++later_messages;
+    return CallWindowProcW(later_previous, window, message, wparam, lparam);
+}
+
+// The same through the common controls' subclassing.
+LRESULT CALLBACK later_subclass(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id, DWORD_PTR)
+{
+    ++later_messages;
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, later_subclass, id);
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBackAndUnderALaterSubclassLetsTheObjectGo)
 {
     const LONG_PTR original = GetWindowLongPtrW(label, GWLP_WNDPROC);
-    hyperlink_control link;
-    attach_and_initialise(link);
-    EXPECT_NE(GetWindowLongPtrW(label, GWLP_WNDPROC), original);
-    link.detach();
-    EXPECT_EQ(GetWindowLongPtrW(label, GWLP_WNDPROC), original);
+    {
+        hyperlink_control link;
+        attach_and_initialise(link);
+        EXPECT_NE(GetWindowLongPtrW(label, GWLP_WNDPROC), original);
+        const HWND tooltip = link.tooltip();
+        link.detach();
+        EXPECT_EQ(GetWindowLongPtrW(label, GWLP_WNDPROC), original);
+        EXPECT_FALSE(IsWindow(tooltip));
+    }
+    for (const bool common_controls : {false, true}) {
+        const HWND window = CreateWindowExW(0, L"STATIC", L"link", WS_CHILD | WS_VISIBLE, 0, 50, 300, 40, parent,
+                                            nullptr, nullptr, nullptr);
+        // The storage is overwritten once the object is gone, so that a call still reaching it crashes.
+        alignas(hyperlink_control) unsigned char storage[sizeof(hyperlink_control)];
+        auto* link = new (storage) hyperlink_control;
+        ASSERT_TRUE(link->attach(window));
+        link->initialise();
+        const HWND tooltip = link->tooltip();
+        later_messages = 0;
+        if (common_controls) {
+            ASSERT_TRUE(SetWindowSubclass(window, later_subclass, 1, 0));
+        } else {
+            later_previous = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(later_procedure)));
+        }
+        link->~hyperlink_control();
+        std::memset(storage, 0xCD, sizeof storage);
+        EXPECT_FALSE(IsWindow(tooltip)) << common_controls;
+
+        wchar_t text[8] = {};
+        EXPECT_EQ(GetWindowTextW(window, text, 8), 4) << "the static still answers through the chain";
+        EXPECT_STREQ(text, L"link");
+        DestroyWindow(window);
+        EXPECT_GE(later_messages, 3u) << "the text, the destroy and the last message reached the later subclass";
+    }
 }
 
 } // namespace

@@ -138,6 +138,58 @@ TEST_F(PreferencesPage, ShowsEverySettingWhenItOpens)
     EXPECT_EQ(page.link(), nullptr);
 }
 
+BOOL CALLBACK count_window(HWND, LPARAM count)
+{
+    ++*reinterpret_cast<unsigned*>(count);
+    return TRUE;
+}
+
+// The thread's top-level windows (owned pop-ups included), and the process's GDI and user objects. Wine answers 0
+// for both object counts; Windows counts them.
+std::vector<unsigned long> thread_resources()
+{
+    unsigned windows = 0;
+    EnumThreadWindows(GetCurrentThreadId(), count_window, reinterpret_cast<LPARAM>(&windows));
+    return {windows, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
+            GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)};
+}
+
+// Subclasses installed on the link after ours, as a theme engine or an accessibility tool does.
+WNDPROC themed_previous = nullptr;
+
+LRESULT CALLBACK themed_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    return CallWindowProcW(themed_previous, window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK themed_subclass(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id, DWORD_PTR)
+{
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, themed_subclass, id);
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+TEST_F(PreferencesPage, OpeningAndClosingThePageLeavesNoWindowOrObjectBehind)
+{
+    std::vector<unsigned long> after_first_close;
+    for (int opening = 0; opening < 50; ++opening) {
+        const HWND window = open_page();
+        ASSERT_NE(window, nullptr);
+        const HWND link = item(IDC_LINK);
+        if (opening % 3 == 1) {
+            ASSERT_TRUE(SetWindowSubclass(link, themed_subclass, 1, 0));
+        } else if (opening % 3 == 2) {
+            themed_previous = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(themed_procedure)));
+        }
+        DestroyWindow(window);
+        pump_messages();
+        if (opening == 0)
+            after_first_close = thread_resources();
+    }
+    EXPECT_EQ(thread_resources(), after_first_close) << "windows, GDI objects, user objects";
+}
+
 TEST_F(PreferencesPage, TextSettingsChangeOnlyWhenTheirEditLosesTheFocus)
 {
     open_page();
