@@ -80,6 +80,11 @@ void raise_crash_exception(int signal_number)
 // The handlers live in the C runtime's table for the whole process, which outlives this module. At unload, each
 // signal whose handler is still ours gets back the one that was there before; one the host has replaced since is
 // the host's and stays.
+//
+// The runtime's abort message and fault report stay as they are: this module links msvcrt.dll, which has no
+// _set_abort_behavior (later runtimes brought it) and calls no fault report. Its abort() raises the abort signal,
+// which the handler turns into the crash exception; only a handler that returned would let abort() end the process
+// with exit code 3. Under Wine it writes no message either way.
 class crash_signal_setup {
 public:
     crash_signal_setup() noexcept
