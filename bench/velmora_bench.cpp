@@ -225,11 +225,11 @@ void forget_host_records(stand_in::player_services& host)
 void write_settings()
 {
     velmora::now_playing_script.set(velmora::default_now_playing_script);
-    velmora::output_targets.set_word(velmora::save_to_file, 1);
-    velmora::output_targets.set_word(velmora::copy_to_clipboard, 0);
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
+    velmora::output_targets.set_word(velmora::output_target_word::copy_to_clipboard, 0);
     velmora::output_encoding.set(velmora::encoding_utf8_with_header);
     velmora::log_mode.set(0);
-    velmora::event_settings.set_word(velmora::delay_enabled, 0);
+    velmora::event_settings.set_word(velmora::event_word::delay_enabled, 0);
 }
 
 std::string file_bytes(const std::wstring& path)
@@ -382,8 +382,8 @@ void main_thread_cost_figure()
 {
     constexpr int requests = 5000;
     write_settings();
-    velmora::event_settings.set_word(velmora::delay_enabled, 1);
-    velmora::event_settings.set_word(velmora::delay_ms, 3600000);
+    velmora::event_settings.set_word(velmora::event_word::delay_enabled, 1);
+    velmora::event_settings.set_word(velmora::event_word::delay_ms, 3600000);
     const alternating cost = in_alternating_rounds(
         9, 1,
         [&] {
@@ -415,8 +415,8 @@ void debounce_figure(stand_in::player_services& host, const std::wstring& path)
     velmora::now_playing_script.set("x");
     velmora::output_encoding.set(velmora::encoding_utf8);
     velmora::log_mode.set(1);
-    velmora::event_settings.set_word(velmora::delay_ms, static_cast<std::uint32_t>(period_ms));
-    velmora::event_settings.set_word(velmora::delay_enabled, 1);
+    velmora::event_settings.set_word(velmora::event_word::delay_ms, static_cast<std::uint32_t>(period_ms));
+    velmora::event_settings.set_word(velmora::event_word::delay_enabled, 1);
     forget_host_records(host);
     velmora::write_scheduler scheduler;
     pump_messages_for(300);
@@ -516,9 +516,9 @@ void settings_figure()
         times.push_back(seconds_of([&] {
             for (int round = 0; round < rounds; ++round) {
                 stand_in::memory_write_stream saved;
-                velmora::save_settings(saved, never);
+                velmora::write_settings(saved, never);
                 stand_in::memory_read_stream loaded(saved.bytes);
-                velmora::load_settings(loaded, never);
+                velmora::read_settings(loaded, never);
             }
         }));
     }

@@ -21,7 +21,7 @@ kestrune::service_registry* service_registry() noexcept
     return host_registry;
 }
 
-void set_services_ready(std::uint8_t flag) noexcept
+void set_services_ready_flag(std::uint8_t flag) noexcept
 {
     services_ready_flag = flag;
 }

@@ -13,7 +13,7 @@ void set_service_registry(kestrune::service_registry* registry) noexcept;
 kestrune::service_registry* service_registry() noexcept;
 
 // While 0, send_to_message_receivers asks the host nothing.
-void set_services_ready(std::uint8_t flag) noexcept;
+void set_services_ready_flag(std::uint8_t flag) noexcept;
 std::uint8_t services_ready() noexcept;
 
 // The one service registered under guid, asked afresh each time. Throws exception_service_not_found for none and

@@ -58,7 +58,7 @@ const char* preferences_page_service::page_name()
 
 void preferences_page_service::reset_page_settings()
 {
-    velmora::reset_page_settings();
+    velmora::restore_page_defaults();
 }
 
 bool preferences_page_service::help_address(kestrune::utf8_string* out)

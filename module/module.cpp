@@ -52,11 +52,11 @@ public:
     kestrune::service_factory* __thiscall first_factory() override { return factory_list; }
     void __thiscall save_settings(kestrune::write_stream& stream, kestrune::abort_signal& abort) override
     {
-        velmora::save_settings(stream, abort);
+        velmora::write_settings(stream, abort);
     }
     void __thiscall load_settings(kestrune::read_stream& stream, kestrune::abort_signal& abort) override
     {
-        velmora::load_settings(stream, abort);
+        velmora::read_settings(stream, abort);
     }
     // The first name is not used.
     void __thiscall set_module_names(const char*, const char* second) override
@@ -120,7 +120,7 @@ module_entry module;
 
 void module_entry::set_services_ready(std::uint8_t flag)
 {
-    velmora::set_services_ready(flag);
+    velmora::set_services_ready_flag(flag);
     if (flag != 0)
         on_services_restored();
     else

@@ -65,8 +65,8 @@ std::shared_ptr<const output_job> make_output_job(const utf8_string& text)
     uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
     const wide_string path = utf8_to_wide(expanded.c_str());
 
-    const bool to_file = output_targets.word(save_to_file) != 0;
-    const bool to_clipboard = output_targets.word(copy_to_clipboard) != 0;
+    const bool to_file = output_targets.word(output_target_word::save_to_file) != 0;
+    const bool to_clipboard = output_targets.word(output_target_word::copy_to_clipboard) != 0;
     if (!to_file && !to_clipboard)
         return nullptr;
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());

@@ -5,7 +5,7 @@
 
 namespace velmora {
 
-void playback_event_sink::request_write_if(std::size_t switch_word)
+void playback_event_sink::request_write_if(event_word switch_word)
 {
     if (event_settings.word(switch_word) != 0)
         scheduler_.request_write();

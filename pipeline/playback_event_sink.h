@@ -5,6 +5,7 @@
 #include "boundary/host_boundary.h"
 #include "boundary/static_service.h"
 #include "pipeline/write_scheduler.h"
+#include "settings/component_settings.h"
 
 namespace velmora {
 
@@ -35,7 +36,7 @@ public:
     write_scheduler& scheduler() noexcept { return scheduler_; }
 
 private:
-    void request_write_if(std::size_t switch_word);
+    void request_write_if(event_word switch_word);
 
     write_scheduler scheduler_;
 };

@@ -83,7 +83,7 @@ DWORD WINAPI run_worker(void* argument) noexcept
             message.lParam == arm_delay_lparam) {
             if (timer != 0)
                 KillTimer(nullptr, timer);
-            timer = SetTimer(nullptr, 0, static_cast<UINT>(event_settings.word(delay_ms)), on_timer_elapsed);
+            timer = SetTimer(nullptr, 0, static_cast<UINT>(event_settings.word(event_word::delay_ms)), on_timer_elapsed);
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -125,7 +125,7 @@ void write_scheduler::request_write()
 {
     if (closed())
         return;
-    if (event_settings.word(delay_enabled) == 0) {
+    if (event_settings.word(event_word::delay_enabled) == 0) {
         write_now_playing();
         return;
     }

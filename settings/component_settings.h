@@ -12,11 +12,9 @@ extern config_string output_path;
 extern config_string exit_text;
 extern config_int output_encoding;
 extern config_int log_mode;
-extern config_block<10> event_settings;
-extern config_block<8> output_targets;
 
-// Words of event_settings. Switches hold 0 or 1.
-enum event_word : std::size_t {
+// Words of event_settings, with four more kept for later. Switches hold 0 or 1.
+enum class event_word : std::size_t {
     on_new_track = 0,
     on_pause = 1,
     on_stop = 2,
@@ -25,11 +23,14 @@ enum event_word : std::size_t {
     delay_ms = 5,
 };
 
-// Words of output_targets.
-enum output_target_word : std::size_t {
+// Words of output_targets, with six more kept for later.
+enum class output_target_word : std::size_t {
     save_to_file = 0,
     copy_to_clipboard = 1,
 };
+
+extern config_block<event_word, 10> event_settings;
+extern config_block<output_target_word, 8> output_targets;
 
 // Values of output_encoding.
 enum output_encoding_value : std::int32_t {

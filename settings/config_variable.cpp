@@ -57,38 +57,5 @@ void config_int::read_value(kestrune::read_stream& stream, std::uint64_t, kestru
     value_ = stored;
 }
 
-template <std::size_t word_count>
-config_block<word_count>::config_block(const GUID& guid, const std::array<std::uint32_t, word_count>& defaults) noexcept
-    : config_variable(guid)
-{
-    set_words(defaults);
-}
-
-template <std::size_t word_count>
-void config_block<word_count>::set_words(const std::array<std::uint32_t, word_count>& words) noexcept
-{
-    for (std::size_t index = 0; index < word_count; ++index)
-        set_word(index, words[index]);
-}
-
-template <std::size_t word_count>
-void config_block<word_count>::write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort)
-{
-    std::array<std::uint32_t, word_count> words;
-    for (std::size_t index = 0; index < word_count; ++index)
-        words[index] = word(index);
-    stream.write(words.data(), sizeof words, abort);
-}
-
-template <std::size_t word_count>
-void config_block<word_count>::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
-{
-    std::array<std::uint32_t, word_count> stored;
-    stream.read_exact(stored.data(), sizeof stored, abort);
-    set_words(stored);
-}
-
-template class config_block<10>;
-template class config_block<8>;
 
 } // namespace velmora

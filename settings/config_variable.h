@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -68,29 +69,57 @@ private:
     std::int32_t value_;
 };
 
-// Words persisted as one block and used as separate settings. The scheduler's worker reads a word while the main
-// thread may write it, so each word is an atomic 32-bit value.
-template <std::size_t word_count> class config_block final : public config_variable {
-public:
-    config_block(const GUID& guid, const std::array<std::uint32_t, word_count>& defaults) noexcept;
+// Words persisted as one block and used as separate settings, named by the enumerators of word_index; the words no
+// enumerator names are kept as they were read. The scheduler's worker reads a word while the main thread may write
+// it, so each word is an atomic 32-bit value.
+template <typename word_index, std::size_t word_count> class config_block final : public config_variable {
+    static_assert(std::is_enum_v<word_index>, "words are named by an enumeration");
 
-    std::uint32_t word(std::size_t index) const noexcept { return words_[index].load(std::memory_order_relaxed); }
-    void set_word(std::size_t index, std::uint32_t value) noexcept
+public:
+    using words_type = std::array<std::uint32_t, word_count>;
+
+    config_block(const GUID& guid, const words_type& defaults) noexcept : config_variable(guid)
     {
-        words_[index].store(value, std::memory_order_relaxed);
+        set_words(defaults);
     }
 
-    void write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort) override;
+    std::uint32_t word(word_index index) const noexcept { return words_[position(index)].load(std::memory_order_relaxed); }
+    void set_word(word_index index, std::uint32_t value) noexcept
+    {
+        words_[position(index)].store(value, std::memory_order_relaxed);
+    }
+
+    // Every word, named or not, each read or written on its own.
+    words_type words() const noexcept
+    {
+        words_type current;
+        for (std::size_t index = 0; index < word_count; ++index)
+            current[index] = words_[index].load(std::memory_order_relaxed);
+        return current;
+    }
+    void set_words(const words_type& words) noexcept
+    {
+        for (std::size_t index = 0; index < word_count; ++index)
+            words_[index].store(words[index], std::memory_order_relaxed);
+    }
+
+    void write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort) override
+    {
+        const words_type current = words();
+        stream.write(current.data(), sizeof current, abort);
+    }
     // A payload shorter than the block leaves every word as it was; a longer one gives its first words.
-    void read_value(kestrune::read_stream& stream, std::uint64_t size, kestrune::abort_signal& abort) override;
+    void read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort) override
+    {
+        words_type stored;
+        stream.read_exact(stored.data(), sizeof stored, abort);
+        set_words(stored);
+    }
 
 private:
-    void set_words(const std::array<std::uint32_t, word_count>& words) noexcept;
+    static constexpr std::size_t position(word_index index) noexcept { return static_cast<std::size_t>(index); }
 
     std::array<std::atomic<std::uint32_t>, word_count> words_;
 };
-
-extern template class config_block<10>;
-extern template class config_block<8>;
 
 } // namespace velmora

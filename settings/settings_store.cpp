@@ -43,7 +43,7 @@ config_variable* find_variable(const GUID& guid) noexcept
 
 } // namespace
 
-void save_settings(kestrune::write_stream& stream, kestrune::abort_signal& abort)
+void write_settings(kestrune::write_stream& stream, kestrune::abort_signal& abort)
 {
     for (config_variable* variable = settings_registry(); variable != nullptr; variable = variable->next()) {
         payload_buffer payload;
@@ -56,7 +56,7 @@ void save_settings(kestrune::write_stream& stream, kestrune::abort_signal& abort
     }
 }
 
-void load_settings(kestrune::read_stream& stream, kestrune::abort_signal& abort)
+void read_settings(kestrune::read_stream& stream, kestrune::abort_signal& abort)
 {
     for (;;) {
         GUID guid;
@@ -81,7 +81,7 @@ void load_settings(kestrune::read_stream& stream, kestrune::abort_signal& abort)
     }
 }
 
-void reset_page_settings()
+void restore_page_defaults()
 {
     now_playing_script.set(default_now_playing_script);
     exit_text.set(default_exit_text);

@@ -18,13 +18,13 @@ protected:
     void SetUp() override
     {
         set_service_registry(&registry);
-        set_services_ready(1);
+        set_services_ready_flag(1);
     }
 
     void TearDown() override
     {
         set_service_registry(nullptr);
-        set_services_ready(0);
+        set_services_ready_flag(0);
         EXPECT_EQ(audit.findings(), "");
     }
 
@@ -115,7 +115,7 @@ TEST_F(HostServices, BroadcastAsksTheHostNothingUntilTheServicesAreReady)
 {
     stand_in::message_receiver receiver(audit, "receiver");
     registry.add(kestrune::message_receiver_guid, receiver);
-    set_services_ready(0);
+    set_services_ready_flag(0);
     send_to_message_receivers("too early");
     EXPECT_EQ(registry.calls(), 0u);
     EXPECT_TRUE(receiver.lines.empty());

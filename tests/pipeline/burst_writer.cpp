@@ -20,7 +20,7 @@ int main(int argument_count, char** arguments)
     velmora::output_path.set(arguments[1]);
     velmora::output_encoding.set(std::atoi(arguments[2]));
     velmora::log_mode.set(0);
-    velmora::output_targets.set_word(velmora::save_to_file, 1);
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
     for (unsigned long number = std::strtoul(arguments[3], nullptr, 10);; ++number) {
         velmora::write_output(velmora::utf8_string(published_text::text(number).c_str()));
         velmora::wait_for_output(60000);

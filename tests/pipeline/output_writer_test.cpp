@@ -12,6 +12,7 @@
 #include "boundary/host_services.h"
 #include "host/doubles/message_receiver.h"
 #include "host/doubles/service_registry.h"
+#include "pipeline_fixture.h"
 #include "settings/component_settings.h"
 #include "tests/heap_sweep.h"
 #include "tests/output_wait.h"
@@ -80,26 +81,26 @@ protected:
     {
         registry.add(kestrune::message_receiver_guid, receiver);
         set_service_registry(&registry);
-        set_services_ready(1);
+        set_services_ready_flag(1);
         path = folder + "\\now playing.txt";
         DeleteFileW(wide(path).c_str());
         output_path.set(path.c_str());
         output_encoding.set(encoding_utf8);
         log_mode.set(0);
-        output_targets.set_word(save_to_file, 1);
-        output_targets.set_word(copy_to_clipboard, 0);
+        output_targets.set_word(output_target_word::save_to_file, 1);
+        output_targets.set_word(output_target_word::copy_to_clipboard, 0);
         put_on_clipboard(wide(sentinel));
     }
 
     void TearDown() override
     {
         set_service_registry(nullptr);
-        set_services_ready(0);
+        set_services_ready_flag(0);
         output_path.set("");
         output_encoding.set(default_output_encoding);
         log_mode.set(0);
-        output_targets.set_word(save_to_file, 1);
-        output_targets.set_word(copy_to_clipboard, 0);
+        output_targets.set_word(output_target_word::save_to_file, 1);
+        output_targets.set_word(output_target_word::copy_to_clipboard, 0);
         EXPECT_EQ(audit.findings(), "");
     }
 
@@ -212,7 +213,7 @@ TEST_F(OutputWriter, AnUnknownEncodingEmptiesTheFileAndStillCopies)
 {
     write("old");
     output_encoding.set(7);
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     write("new");
     EXPECT_EQ(read_file(path), "");
     EXPECT_EQ(clipboard_text(), L"new");
@@ -221,7 +222,7 @@ TEST_F(OutputWriter, AnUnknownEncodingEmptiesTheFileAndStillCopies)
 TEST_F(OutputWriter, AnEmptyPathSwitchesEveryOutputOff)
 {
     output_path.set("");
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     write("text");
     EXPECT_EQ(clipboard_text(), wide(sentinel));
     EXPECT_TRUE(receiver.lines.empty());
@@ -229,8 +230,8 @@ TEST_F(OutputWriter, AnEmptyPathSwitchesEveryOutputOff)
 
 TEST_F(OutputWriter, TheClipboardAloneLeavesTheFileUntouched)
 {
-    output_targets.set_word(save_to_file, 0);
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::save_to_file, 0);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     write("caf\xC3\xA9 \xF0\x9F\x8E\xB5 ok\xFF"
           "dropped");
     EXPECT_FALSE(file_exists(path));
@@ -253,7 +254,7 @@ TEST_F(OutputWriter, EnvironmentReferencesAreExpandedButReportedAsTyped)
 
 TEST_F(OutputWriter, AFileThatCannotBeOpenedGivesOneLineAndTouchesNothing)
 {
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     const std::string read_only = folder + "\\read only.txt";
     {
         std::ofstream(wide(read_only).c_str()) << "kept";
@@ -291,7 +292,7 @@ TEST_F(OutputWriter, AFileThatCannotBeOpenedGivesOneLineAndTouchesNothing)
     SetFileAttributesW(wide(read_only).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(read_file(read_only), "kept");
 
-    set_services_ready(0);
+    set_services_ready_flag(0);
     output_path.set(held.c_str());
     const HANDLE again = CreateFileW(wide(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     write("quiet");
@@ -351,13 +352,37 @@ TEST_F(OutputWriter, AFileWithASecondHardLinkIsWrittenInPlaceSoBothNamesShowTheT
 
 TEST_F(OutputWriter, RunningOutOfMemoryLeavesTheClipboardAsItWas)
 {
-    output_targets.set_word(save_to_file, 0);
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::save_to_file, 0);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     const utf8_string text("caf\xC3\xA9");
     EXPECT_GE(sweep_heap_requests([&] { put_on_clipboard(wide(sentinel)); }, [&] { write_output(text); },
                                   [&] { EXPECT_EQ(clipboard_text(), wide(sentinel)); }),
               1u);
     EXPECT_EQ(clipboard_text(), L"caf\u00E9");
+}
+
+// With the host's callbacks, the outcomes of the output thread come back without a further write.
+using OutputDelivery = pipeline_fixture;
+
+TEST_F(OutputDelivery, ErrorLinesComeBackThroughTheHostsCallbacksInTheOrderOfTheFailedWrites)
+{
+    log_mode.set(0);
+    const std::vector<std::string> unopenable = {"C:\\velmora-no-such-folder\\1.txt",
+                                                 "C:\\velmora-no-such-folder\\2.txt",
+                                                 "C:\\velmora-no-such-folder\\3.txt"};
+    for (const std::string& file : unopenable) {
+        output_path.set(file.c_str());
+        write_output(utf8_string("x"));
+    }
+    // Only the host's own loop: the component's callback hands the lines over.
+    const DWORD start = GetTickCount();
+    while (receiver.lines.size() < unopenable.size() && GetTickCount() - start < 10000)
+        pump_messages_for(10);
+    ASSERT_EQ(receiver.lines.size(), unopenable.size());
+    for (std::size_t line = 0; line < unopenable.size(); ++line)
+        EXPECT_EQ(receiver.lines[line].rfind("Error: Can't write to the file " + unopenable[line] + ": ", 0), 0u)
+            << receiver.lines[line];
+    EXPECT_GE(callbacks.runs(), 1u);
 }
 
 } // namespace

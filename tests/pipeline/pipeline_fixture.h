@@ -13,6 +13,8 @@
 #include "host/doubles/message_receiver.h"
 #include "host/doubles/player_services.h"
 #include "pipeline/host_callback.h"
+#include "pipeline/init_quit_hook.h"
+#include "pipeline/playback_event_sink.h"
 #include "settings/component_settings.h"
 #include "tests/output_wait.h"
 
@@ -38,7 +40,7 @@ protected:
     {
         registry.add(kestrune::message_receiver_guid, receiver);
         set_service_registry(&registry);
-        set_services_ready(1);
+        set_services_ready_flag(1);
         host_callbacks::reopen();
 
         wchar_t folder[MAX_PATH];
@@ -51,21 +53,19 @@ protected:
         now_playing_script.set("x");
         output_encoding.set(encoding_utf8);
         log_mode.set(1);
-        for (std::size_t word = 0; word < 10; ++word)
-            event_settings.set_word(word, 0);
+        event_settings.set_words({});
     }
 
     void TearDown() override
     {
         wait_for_writes();
         set_service_registry(nullptr);
-        set_services_ready(0);
+        set_services_ready_flag(0);
         output_path.set("");
         now_playing_script.set(default_now_playing_script);
         output_encoding.set(default_output_encoding);
         log_mode.set(0);
-        for (std::size_t word = 0; word < 10; ++word)
-            event_settings.set_word(word, word < 3 ? 1 : 0);
+        event_settings.set_words({1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
         DeleteFileW(path.c_str());
         EXPECT_EQ(audit.findings(), "");
     }
@@ -89,6 +89,21 @@ protected:
     stand_in::track_handle_factory& factory = player.factory;
     stand_in::main_thread_callback_manager& callbacks = player.callbacks;
     stand_in::message_receiver receiver{audit, "receiver"};
+};
+
+// The same with the event sink and the start-up hook over its scheduler, as the module makes them.
+class event_sink_fixture : public pipeline_fixture {
+protected:
+    void TearDown() override
+    {
+        sink.scheduler().close();
+        pipeline_fixture::TearDown();
+    }
+
+    kestrune::playback_event_callbacks& host_view() { return sink; }
+
+    playback_event_sink sink;
+    init_quit_hook hook{sink.scheduler()};
 };
 
 } // namespace velmora

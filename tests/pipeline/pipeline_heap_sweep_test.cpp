@@ -103,7 +103,7 @@ TEST_F(PipelineHeapSweep, AnEventWriteLeavesTheFileAsItWasOrWhole)
     kestrune::playback_event_callbacks& host_view = sink;
     control.playing = &song;
     now_playing_script.set("%volume% $if(%isplaying%,%title%,none)");
-    event_settings.set_word(on_pause, 1);
+    event_settings.set_word(event_word::on_pause, 1);
     output_encoding.set(encoding_unicode);
     const std::string whole("\xFF\xFE-\0"
                             "2\0.\0"
@@ -125,7 +125,7 @@ TEST_F(PipelineHeapSweep, RunningOutOfMemoryForGoodLeavesTheFileAsItWasOrWhole)
     control.playing = &song;
     now_playing_script.set("%title%");
     exit_text.set("gone");
-    event_settings.set_word(on_pause, 1);
+    event_settings.set_word(event_word::on_pause, 1);
     const std::pair<std::function<void()>, std::string> steps[] = {
         {[&] { host_view.on_pause(1); }, "Tune"},
         {[&] { hook.on_startup(); }, "Tune"},

@@ -17,20 +17,20 @@ __declspec(dllexport) void __cdecl probe_arm(kestrune::service_registry* registr
                                              unsigned delay)
 {
     velmora::set_service_registry(registry);
-    velmora::set_services_ready(1);
+    velmora::set_services_ready_flag(1);
     velmora::output_path.set(output_file);
     velmora::now_playing_script.set("x");
     velmora::output_encoding.set(velmora::encoding_utf8);
     velmora::log_mode.set(1);
-    velmora::event_settings.set_word(velmora::delay_enabled, 1);
-    velmora::event_settings.set_word(velmora::delay_ms, delay);
+    velmora::event_settings.set_word(velmora::event_word::delay_enabled, 1);
+    velmora::event_settings.set_word(velmora::event_word::delay_ms, delay);
     sink.on_pause(1);
 }
 
 // As the module's interface does when the host clears the services-ready flag.
 __declspec(dllexport) void __cdecl probe_withdraw()
 {
-    velmora::set_services_ready(0);
+    velmora::set_services_ready_flag(0);
     velmora::on_services_withdrawn(sink.scheduler());
 }
 

@@ -139,14 +139,14 @@ protected:
     {
         registry.add(kestrune::message_receiver_guid, receiver);
         set_service_registry(&registry);
-        set_services_ready(1);
+        set_services_ready_flag(1);
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         use_folder(std::wstring(temp) + L"velmora-publish-" + std::to_wstring(GetCurrentProcessId()));
         output_encoding.set(encoding_utf8);
         log_mode.set(0);
-        output_targets.set_word(save_to_file, 1);
-        output_targets.set_word(copy_to_clipboard, 0);
+        output_targets.set_word(output_target_word::save_to_file, 1);
+        output_targets.set_word(output_target_word::copy_to_clipboard, 0);
     }
 
     void TearDown() override
@@ -154,10 +154,10 @@ protected:
         remove_files();
         RemoveDirectoryW(folder.c_str());
         set_service_registry(nullptr);
-        set_services_ready(0);
+        set_services_ready_flag(0);
         output_path.set("");
         output_encoding.set(default_output_encoding);
-        output_targets.set_word(copy_to_clipboard, 0);
+        output_targets.set_word(output_target_word::copy_to_clipboard, 0);
         EXPECT_EQ(audit.findings(), "");
     }
 
@@ -396,7 +396,7 @@ TEST_F(WholeFilePublish, AFullDiskKeepsTheOldTextWholeAndReportsOneLine)
         GTEST_SKIP() << reason;
     use_folder(disk);
     output_encoding.set(encoding_unicode);
-    output_targets.set_word(copy_to_clipboard, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     write(1);
     const std::string old_text = published_text::bytes(1, encoding_unicode);
     ASSERT_EQ(file_bytes(), old_text);

@@ -49,12 +49,8 @@ settings_values current()
                            exit_text.text(),
                            output_encoding.value(),
                            log_mode.value(),
-                           {},
-                           {}};
-    for (std::size_t index = 0; index < values.events.size(); ++index)
-        values.events[index] = event_settings.word(index);
-    for (std::size_t index = 0; index < values.targets.size(); ++index)
-        values.targets[index] = output_targets.word(index);
+                           event_settings.words(),
+                           output_targets.words()};
     return values;
 }
 
@@ -65,10 +61,8 @@ void apply(const settings_values& values)
     exit_text.set(values.exit.c_str());
     output_encoding.set(values.encoding);
     log_mode.set(values.log);
-    for (std::size_t index = 0; index < values.events.size(); ++index)
-        event_settings.set_word(index, values.events[index]);
-    for (std::size_t index = 0; index < values.targets.size(); ++index)
-        output_targets.set_word(index, values.targets[index]);
+    event_settings.set_words(values.events);
+    output_targets.set_words(values.targets);
 }
 
 const settings_values changed = {
@@ -106,14 +100,14 @@ void load(const std::string& data)
 {
     stand_in::memory_read_stream stream(data);
     stand_in::scripted_abort abort;
-    load_settings(stream, abort);
+    read_settings(stream, abort);
 }
 
 std::string save()
 {
     stand_in::memory_write_stream stream;
     stand_in::scripted_abort abort;
-    save_settings(stream, abort);
+    write_settings(stream, abort);
     return stream.bytes;
 }
 
@@ -133,7 +127,7 @@ TEST_F(SettingsStore, DefaultsSaveAsSevenRecordsNewestFirst)
 
     stand_in::memory_write_stream stream;
     stand_in::scripted_abort abort;
-    save_settings(stream, abort);
+    write_settings(stream, abort);
     EXPECT_EQ(stream.write_calls, 20u) << "GUID, length and payload are separate writes; an empty payload is none";
 }
 
@@ -224,12 +218,12 @@ TEST_F(SettingsStore, AnAbortIsNeverSwallowed)
     for (unsigned question = 1; question <= 4; ++question) {
         stand_in::memory_read_stream stream(record(log_guid, le32(1)) + record(events_guid, words(changed.events)));
         stand_in::scripted_abort abort(question);
-        EXPECT_THROW(load_settings(stream, abort), kestrune_io::exception_aborted) << question;
+        EXPECT_THROW(read_settings(stream, abort), kestrune_io::exception_aborted) << question;
     }
     for (unsigned question = 1; question <= 3; ++question) {
         stand_in::memory_write_stream stream;
         stand_in::scripted_abort abort(question);
-        EXPECT_THROW(save_settings(stream, abort), kestrune_io::exception_aborted) << question;
+        EXPECT_THROW(write_settings(stream, abort), kestrune_io::exception_aborted) << question;
     }
 }
 
@@ -238,14 +232,14 @@ TEST_F(SettingsStore, SavingStopsAtTheFirstStreamFailureWithEarlierRecordsWritte
     stand_in::memory_write_stream stream;
     stand_in::scripted_abort abort;
     stream.fail_after(72);
-    EXPECT_THROW(save_settings(stream, abort), kestrune_io::exception_io);
+    EXPECT_THROW(write_settings(stream, abort), kestrune_io::exception_io);
     EXPECT_EQ(stream.bytes, record(targets_guid, words(defaults.targets)) + events_guid + le32(40));
 }
 
 TEST_F(SettingsStore, ResetTouchesOnlyScriptExitTextAndEncoding)
 {
     apply(changed);
-    reset_page_settings();
+    restore_page_defaults();
     settings_values expected = changed;
     expected.script = defaults.script;
     expected.exit = defaults.exit;
@@ -370,7 +364,7 @@ TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
                                                     [&] {
                                                         stand_in::memory_read_stream stream(saved);
                                                         stand_in::scripted_abort abort;
-                                                        load_settings(stream, abort);
+                                                        read_settings(stream, abort);
                                                     },
                                                     [](unsigned, bool) { expect_old_or_new(current()); }, 100);
     EXPECT_GE(load_failures, 20u);
@@ -379,7 +373,7 @@ TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
     sweep_host_calls([&] { stream = stand_in::memory_write_stream(); },
                      [&] {
                          stand_in::scripted_abort abort;
-                         save_settings(stream, abort);
+                         write_settings(stream, abort);
                      },
                      [&](unsigned, bool met) {
                          if (met) {
@@ -398,7 +392,7 @@ TEST_F(SettingsStore, EveryFailedHeapRequestPassesAndLeavesNoPartialValue)
                                   [&] {
                                       stand_in::memory_read_stream stream(saved);
                                       stand_in::scripted_abort abort;
-                                      load_settings(stream, abort);
+                                      read_settings(stream, abort);
                                   },
                                   [] { expect_old_or_new(current()); }),
               3u);
@@ -409,7 +403,7 @@ TEST_F(SettingsStore, EveryFailedHeapRequestPassesAndLeavesNoPartialValue)
                                   [&] {
                                       stand_in::memory_write_stream stream;
                                       stand_in::scripted_abort abort;
-                                      save_settings(stream, abort);
+                                      write_settings(stream, abort);
                                       written = stream.bytes;
                                   },
                                   [] { EXPECT_TRUE(current() == changed); }),

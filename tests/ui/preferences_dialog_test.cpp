@@ -54,11 +54,8 @@ protected:
         exit_text.set(default_exit_text);
         output_encoding.set(default_output_encoding);
         log_mode.set(0);
-        const std::uint32_t events[] = {1, 1, 1, 0, 0, 0};
-        for (std::size_t word = 0; word < 6; ++word)
-            event_settings.set_word(word, events[word]);
-        output_targets.set_word(save_to_file, 1);
-        output_targets.set_word(copy_to_clipboard, 0);
+        event_settings.set_words({1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
+        output_targets.set_words({1, 0, 0, 0, 0, 0, 0, 0});
         stand_in_show_file_dialog();
         EXPECT_EQ(audit.findings(), "");
     }
@@ -109,9 +106,9 @@ TEST_F(PreferencesPage, ShowsEverySettingWhenItOpens)
     exit_text.set("bye");
     output_encoding.set(encoding_ansi);
     log_mode.set(1);
-    event_settings.set_word(delay_enabled, 1);
-    event_settings.set_word(delay_ms, 750);
-    output_targets.set_word(copy_to_clipboard, 1);
+    event_settings.set_word(event_word::delay_enabled, 1);
+    event_settings.set_word(event_word::delay_ms, 750);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
     playback.playing = &song;
 
     const HWND window = open_page();
@@ -223,22 +220,22 @@ TEST_F(PreferencesPage, ChoicesAndBoxesChangeExactlyTheirSetting)
     click(IDC_LOG_MODE, true);
     EXPECT_EQ(log_mode.value(), 1);
     click(IDC_COPY_TO_CLIPBOARD, true);
-    EXPECT_EQ(output_targets.word(copy_to_clipboard), 1u);
+    EXPECT_EQ(output_targets.word(output_target_word::copy_to_clipboard), 1u);
     click(IDC_DELAY_ENABLED, true);
-    EXPECT_EQ(event_settings.word(delay_enabled), 1u);
+    EXPECT_EQ(event_settings.word(event_word::delay_enabled), 1u);
     click(IDC_SAVE_TO_FILE, false);
-    EXPECT_EQ(output_targets.word(save_to_file), 0u);
+    EXPECT_EQ(output_targets.word(output_target_word::save_to_file), 0u);
     EXPECT_EQ(log_mode.value(), 1);
-    EXPECT_EQ(output_targets.word(copy_to_clipboard), 1u);
+    EXPECT_EQ(output_targets.word(output_target_word::copy_to_clipboard), 1u);
 
     SetWindowTextW(item(IDC_DELAY_MS), L"250");
     notify(IDC_DELAY_MS, EN_CHANGE);
-    EXPECT_EQ(event_settings.word(delay_ms), 0u);
+    EXPECT_EQ(event_settings.word(event_word::delay_ms), 0u);
     notify(IDC_DELAY_MS, EN_KILLFOCUS);
-    EXPECT_EQ(event_settings.word(delay_ms), 250u);
+    EXPECT_EQ(event_settings.word(event_word::delay_ms), 250u);
     SetWindowTextW(item(IDC_DELAY_MS), L"");
     notify(IDC_DELAY_MS, EN_KILLFOCUS);
-    EXPECT_EQ(event_settings.word(delay_ms), 0u) << "an empty delay stores 0";
+    EXPECT_EQ(event_settings.word(event_word::delay_ms), 0u) << "an empty delay stores 0";
 }
 
 TEST_F(PreferencesPage, TheBoxesEnableTheirControls)
@@ -420,18 +417,18 @@ TEST_F(PreferencesPage, TheEventsMenuInvertsTheChosenFlagOnly)
     open_page();
     menu_script choose_pause{1};
     run_events_menu(page.window(), choose_pause);
-    EXPECT_EQ(event_settings.word(on_pause), 0u) << "a checked item is cleared";
-    EXPECT_EQ(event_settings.word(on_new_track), 1u);
+    EXPECT_EQ(event_settings.word(event_word::on_pause), 0u) << "a checked item is cleared";
+    EXPECT_EQ(event_settings.word(event_word::on_new_track), 1u);
     menu_script choose_every_second{3};
     run_events_menu(page.window(), choose_every_second);
-    EXPECT_EQ(event_settings.word(on_every_second), 1u) << "an unchecked item is set";
+    EXPECT_EQ(event_settings.word(event_word::on_every_second), 1u) << "an unchecked item is set";
 
     menu_script dismiss{-1};
     run_events_menu(page.window(), dismiss);
-    EXPECT_EQ(event_settings.word(on_new_track), 1u);
-    EXPECT_EQ(event_settings.word(on_pause), 0u);
-    EXPECT_EQ(event_settings.word(on_stop), 1u);
-    EXPECT_EQ(event_settings.word(on_every_second), 1u);
+    EXPECT_EQ(event_settings.word(event_word::on_new_track), 1u);
+    EXPECT_EQ(event_settings.word(event_word::on_pause), 0u);
+    EXPECT_EQ(event_settings.word(event_word::on_stop), 1u);
+    EXPECT_EQ(event_settings.word(event_word::on_every_second), 1u);
 }
 
 TEST_F(PreferencesPage, TheEventsMenuStaysOnAMonitor)

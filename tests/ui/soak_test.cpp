@@ -37,8 +37,8 @@ protected:
                                       nullptr, nullptr, nullptr);
         control.playing = &song;
         now_playing_script.set("%title%;");
-        event_settings.set_word(on_every_second, 1);
-        event_settings.set_word(delay_ms, 5);
+        event_settings.set_word(event_word::on_every_second, 1);
+        event_settings.set_word(event_word::delay_ms, 5);
         for (std::size_t index = 0; index < 2 * std::size(stretches); ++index) {
             files.push_back(path + L"." + std::to_wstring(index));
             DeleteFileW(files.back().c_str());
@@ -58,7 +58,7 @@ protected:
     std::size_t play(const stretch& settings, unsigned seconds)
     {
         log_mode.set(settings.log ? 1 : 0);
-        event_settings.set_word(delay_enabled, settings.delay ? 1 : 0);
+        event_settings.set_word(event_word::delay_enabled, settings.delay ? 1 : 0);
         std::size_t writes = 0;
         for (unsigned second = 0; second < seconds; ++second) {
             const bool page_wanted = settings.page == 1 || (settings.page == 2 && second / 60 % 2 == 0);
@@ -120,14 +120,14 @@ protected:
     // Lets no timer write until the next request, and hands back what the host recorded.
     void quiet()
     {
-        event_settings.set_word(delay_enabled, 1);
-        event_settings.set_word(delay_ms, 3600000);
+        event_settings.set_word(event_word::delay_enabled, 1);
+        event_settings.set_word(event_word::delay_ms, 3600000);
         host_view().on_playback_time(clock);
         pump_messages_for(100);
         if (page.window() != nullptr)
             DestroyWindow(page.window());
         pump_messages_for(0);
-        event_settings.set_word(delay_ms, 5);
+        event_settings.set_word(event_word::delay_ms, 5);
         forget_host_records();
     }
 
