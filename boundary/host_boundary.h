@@ -240,6 +240,16 @@ protected:
     ~playback_event_callbacks() = default;
 };
 
+// The fields that follow the sink's two table pointers (the object's address + 8), which the host reads: the
+// thread handle and id of the component's delay worker, both 0 while none runs.
+struct playback_event_worker {
+    HANDLE thread;
+    DWORD thread_id;
+};
+static_assert(sizeof(HANDLE) == 4 && offsetof(playback_event_worker, thread) == 0 &&
+                  offsetof(playback_event_worker, thread_id) == 4 && sizeof(playback_event_worker) == 8,
+              "the worker's fields as the host reads them");
+
 class init_quit_hook : public service_object {
 public:
     virtual void __thiscall on_startup() = 0;

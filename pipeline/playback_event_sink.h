@@ -10,7 +10,8 @@
 namespace velmora {
 
 // Receives the host's playback notifications and asks for a write when the user's switch for the event is on.
-// Layout, as the host relies on it: service table, callback table, worker thread handle, worker thread id.
+// Layout, as the host relies on it: service table, callback table, then the scheduler, whose first fields are the
+// worker's (kestrune::playback_event_worker).
 class playback_event_sink final
     : public static_service<kestrune::playback_event_service, kestrune::playback_event_sink_guid>,
       public kestrune::playback_event_callbacks {

@@ -8,6 +8,7 @@
 #include "pipeline/main_thread_write.h"
 #include "pipeline/write_now_playing.h"
 #include "settings/component_settings.h"
+#include "win32/kernel_handle.h"
 #include "win32/this_module.h"
 
 namespace velmora {
@@ -83,7 +84,8 @@ DWORD WINAPI run_worker(void* argument) noexcept
             message.lParam == arm_delay_lparam) {
             if (timer != 0)
                 KillTimer(nullptr, timer);
-            timer = SetTimer(nullptr, 0, static_cast<UINT>(event_settings.word(event_word::delay_ms)), on_timer_elapsed);
+            timer =
+                SetTimer(nullptr, 0, static_cast<UINT>(event_settings.word(event_word::delay_ms)), on_timer_elapsed);
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -107,18 +109,18 @@ bool write_scheduler::start_worker()
     if (!started.valid())
         return false;
     auto* start = new worker_start{std::move(started), this, reference_this_module()};
-    worker_thread_ = kernel_handle(CreateThread(nullptr, 0, run_worker, start, 0, &worker_thread_id_));
-    if (worker_thread_.valid()) {
+    worker_.thread = CreateThread(nullptr, 0, run_worker, start, 0, &worker_.thread_id);
+    if (worker_.thread != nullptr) {
         // A request that comes before the worker's queue exists is lost, as a failed post is.
         WaitForSingleObject(start->started.get(), worker_start_limit_ms);
         worker_start::let_go(start);
     } else {
-        worker_thread_id_ = 0;
+        worker_.thread_id = 0;
         if (start->module != nullptr)
             FreeLibrary(start->module);
         delete start;
     }
-    return worker_thread_.valid();
+    return worker_.thread != nullptr;
 }
 
 void write_scheduler::request_write()
@@ -129,11 +131,11 @@ void write_scheduler::request_write()
         write_now_playing();
         return;
     }
-    if (!worker_thread_.valid() && !start_worker()) {
+    if (worker_.thread == nullptr && !start_worker()) {
         write_now_playing();
         return;
     }
-    PostThreadMessageW(worker_thread_id_, MSG_ARM_DELAY, arm_delay_wparam, arm_delay_lparam);
+    PostThreadMessageW(worker_.thread_id, MSG_ARM_DELAY, arm_delay_wparam, arm_delay_lparam);
 }
 
 void write_scheduler::close()
@@ -144,13 +146,13 @@ void write_scheduler::close()
 
 void write_scheduler::stop_worker(bool wait) noexcept
 {
-    if (!worker_thread_.valid())
+    if (worker_.thread == nullptr)
         return;
-    PostThreadMessageW(worker_thread_id_, WM_QUIT, 0, 0);
+    PostThreadMessageW(worker_.thread_id, WM_QUIT, 0, 0);
     if (wait)
-        WaitForSingleObject(worker_thread_.get(), worker_end_limit_ms);
-    worker_thread_.reset();
-    worker_thread_id_ = 0;
+        WaitForSingleObject(worker_.thread, worker_end_limit_ms);
+    kernel_handle(std::exchange(worker_.thread, nullptr)).reset();
+    worker_.thread_id = 0;
 }
 
 } // namespace velmora

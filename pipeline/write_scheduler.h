@@ -1,16 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <type_traits>
 
 #include <windows.h>
 
-#include "win32/kernel_handle.h"
+#include "boundary/host_boundary.h"
 
 namespace velmora {
 
 // Carries out event-driven writes: at once, or with the delay on through a worker thread whose periodic thread
 // timer is restarted by every request, so that a burst of requests gives one write a delay after the last, and
-// then one each period. Its first two fields are the worker's thread handle and id.
+// then one each period. It begins with the worker's fields as the host reads them in the event sink.
 class write_scheduler {
 public:
     write_scheduler() noexcept = default;
@@ -30,17 +31,20 @@ public:
     void end_worker() noexcept { stop_worker(false); }
     bool closed() const noexcept { return closed_.load(); }
 
-    HANDLE worker_thread() const noexcept { return worker_thread_.get(); }
-    DWORD worker_thread_id() const noexcept { return worker_thread_id_; }
+    HANDLE worker_thread() const noexcept { return worker_.thread; }
+    DWORD worker_thread_id() const noexcept { return worker_.thread_id; }
 
 private:
     bool start_worker();
     void stop_worker(bool wait) noexcept;
 
-    kernel_handle worker_thread_;
-    DWORD worker_thread_id_ = 0;
+    // Only the main thread writes them; the thread handle is the scheduler's own and closed by stop_worker.
+    kestrune::playback_event_worker worker_{};
     std::atomic<bool> closed_{false};
 };
+
+// Standard layout puts the worker's fields at the scheduler's own address.
+static_assert(std::is_standard_layout_v<write_scheduler>, "the worker's fields come first");
 
 // The thread message that restarts the worker's timer, with its two fixed parameters.
 inline constexpr UINT MSG_ARM_DELAY = WM_USER + 4;

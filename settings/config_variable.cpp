@@ -57,5 +57,4 @@ void config_int::read_value(kestrune::read_stream& stream, std::uint64_t, kestru
     value_ = stored;
 }
 
-
 } // namespace velmora

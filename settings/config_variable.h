@@ -78,12 +78,12 @@ template <typename word_index, std::size_t word_count> class config_block final 
 public:
     using words_type = std::array<std::uint32_t, word_count>;
 
-    config_block(const GUID& guid, const words_type& defaults) noexcept : config_variable(guid)
-    {
-        set_words(defaults);
-    }
+    config_block(const GUID& guid, const words_type& defaults) noexcept : config_variable(guid) { set_words(defaults); }
 
-    std::uint32_t word(word_index index) const noexcept { return words_[position(index)].load(std::memory_order_relaxed); }
+    std::uint32_t word(word_index index) const noexcept
+    {
+        return words_[position(index)].load(std::memory_order_relaxed);
+    }
     void set_word(word_index index, std::uint32_t value) noexcept
     {
         words_[position(index)].store(value, std::memory_order_relaxed);

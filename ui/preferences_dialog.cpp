@@ -149,14 +149,17 @@ BOOL preferences_dialog::on_init_dialog()
     SendMessageW(encoding_combo_, CB_SETCURSEL, static_cast<WPARAM>(output_encoding.value()), 0);
 
     CheckDlgButton(window_, IDC_LOG_MODE, log_mode.value() != 0 ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, IDC_DELAY_ENABLED, event_settings.word(event_word::delay_enabled) != 0 ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, IDC_SAVE_TO_FILE, output_targets.word(output_target_word::save_to_file) != 0 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_DELAY_ENABLED,
+                   event_settings.word(event_word::delay_enabled) != 0 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_SAVE_TO_FILE,
+                   output_targets.word(output_target_word::save_to_file) != 0 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(window_, IDC_COPY_TO_CLIPBOARD,
                    output_targets.word(output_target_word::copy_to_clipboard) != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     const HWND spin = GetDlgItem(window_, IDC_DELAY_SPIN);
     SendMessageW(spin, UDM_SETRANGE32, 0, 0x7FFFFFFF);
-    SendMessageW(spin, UDM_SETPOS32, 0, static_cast<LPARAM>(static_cast<std::int32_t>(event_settings.word(event_word::delay_ms))));
+    SendMessageW(spin, UDM_SETPOS32, 0,
+                 static_cast<LPARAM>(static_cast<std::int32_t>(event_settings.word(event_word::delay_ms))));
 
     refresh_preview();
     update_enabled_states();

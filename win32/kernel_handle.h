@@ -7,8 +7,7 @@
 namespace velmora {
 
 // A kernel object's handle (an event, a thread), closed on every way out. Invalid is null, as CreateEventW and
-// CreateThread report it; files, whose invalid value differs, have file_handle. One handle wide, so that it can
-// stand where a HANDLE stood in a layout the host relies on.
+// CreateThread report it; files, whose invalid value differs, have file_handle.
 class kernel_handle {
 public:
     kernel_handle() noexcept = default;

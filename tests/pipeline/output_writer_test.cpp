@@ -367,9 +367,8 @@ using OutputDelivery = pipeline_fixture;
 TEST_F(OutputDelivery, ErrorLinesComeBackThroughTheHostsCallbacksInTheOrderOfTheFailedWrites)
 {
     log_mode.set(0);
-    const std::vector<std::string> unopenable = {"C:\\velmora-no-such-folder\\1.txt",
-                                                 "C:\\velmora-no-such-folder\\2.txt",
-                                                 "C:\\velmora-no-such-folder\\3.txt"};
+    const std::vector<std::string> unopenable = {
+        "C:\\velmora-no-such-folder\\1.txt", "C:\\velmora-no-such-folder\\2.txt", "C:\\velmora-no-such-folder\\3.txt"};
     for (const std::string& file : unopenable) {
         output_path.set(file.c_str());
         write_output(utf8_string("x"));

@@ -49,9 +49,10 @@ TEST_F(PlaybackEventSink, PresentsBothTablesAndTheWorkerFieldsWhereTheHostLooks)
     event_settings.set_word(event_word::delay_enabled, 1);
     event_settings.set_word(event_word::delay_ms, 60000);
     sink.scheduler().request_write();
-    EXPECT_EQ(*reinterpret_cast<const HANDLE*>(base + 8), sink.scheduler().worker_thread());
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(base + 12), sink.scheduler().worker_thread_id());
-    EXPECT_NE(sink.scheduler().worker_thread_id(), 0u);
+    const auto* worker = reinterpret_cast<const kestrune::playback_event_worker*>(base + 8);
+    ASSERT_NE(worker->thread, nullptr);
+    EXPECT_EQ(worker->thread_id, GetThreadId(worker->thread));
+    EXPECT_EQ(worker->thread, sink.scheduler().worker_thread());
 
     EXPECT_EQ(sink.subscribed_events(), 0x196u);
     kestrune::service_object* found = nullptr;
@@ -92,8 +93,8 @@ TEST_F(PlaybackEventSink, EachNotificationWritesOnlyWhenItsSwitchIsOn)
     };
     for (const notification& sent : notifications) {
         for (std::uint32_t switched : {0u, 1u}) {
-            for (event_word word : {event_word::on_new_track, event_word::on_pause, event_word::on_stop,
-                                    event_word::on_every_second})
+            for (event_word word :
+                 {event_word::on_new_track, event_word::on_pause, event_word::on_stop, event_word::on_every_second})
                 event_settings.set_word(word, 1 - switched);
             if (sent.switch_word)
                 event_settings.set_word(*sent.switch_word, switched);
