@@ -77,7 +77,8 @@ hyperlink_control::~hyperlink_control()
 
 bool hyperlink_control::attach(HWND window) noexcept
 {
-    if (!SetPropW(window, binding_property, this))
+    // A window that still carries our procedure would have it call itself.
+    if (GetPropW(window, previous_property) != nullptr || !SetPropW(window, binding_property, this))
         return false;
     const LONG_PTR previous =
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hyperlink_control::window_procedure));

@@ -324,6 +324,7 @@ TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBackAndUnderALaterSubclas
         link->~hyperlink_control();
         std::memset(storage, 0xCD, sizeof storage);
         EXPECT_FALSE(IsWindow(tooltip)) << common_controls;
+        EXPECT_FALSE(hyperlink_control().attach(window)) << "our procedure is still in the chain";
 
         wchar_t text[8] = {};
         EXPECT_EQ(GetWindowTextW(window, text, 8), 4) << "the static still answers through the chain";
