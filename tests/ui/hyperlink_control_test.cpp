@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/fuzz_rounds.h"
+#include "tests/ui/later_subclass.h"
 
 namespace velmora {
 namespace {
@@ -274,25 +275,6 @@ TEST_F(HyperlinkControl, DrawsInLinkColourAndInGreyWhileDisabled)
     EXPECT_TRUE(painted_with(label, RGB(0, 128, 0)));
 }
 
-// Someone else's subclass, installed after ours with SetWindowLongPtrW: it counts what reaches it.
-WNDPROC later_previous = nullptr;
-unsigned later_messages = 0;
-
-LRESULT CALLBACK later_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    ++later_messages;
-    return CallWindowProcW(later_previous, window, message, wparam, lparam);
-}
-
-// The same through the common controls' subclassing.
-LRESULT CALLBACK later_subclass(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id, DWORD_PTR)
-{
-    ++later_messages;
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(window, later_subclass, id);
-    return DefSubclassProc(window, message, wparam, lparam);
-}
-
 TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBackAndUnderALaterSubclassLetsTheObjectGo)
 {
     const LONG_PTR original = GetWindowLongPtrW(label, GWLP_WNDPROC);
@@ -314,13 +296,7 @@ TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBackAndUnderALaterSubclas
         ASSERT_TRUE(link->attach(window));
         link->initialise();
         const HWND tooltip = link->tooltip();
-        later_messages = 0;
-        if (common_controls) {
-            ASSERT_TRUE(SetWindowSubclass(window, later_subclass, 1, 0));
-        } else {
-            later_previous = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(later_procedure)));
-        }
+        ASSERT_TRUE(later_subclass::install(window, common_controls));
         link->~hyperlink_control();
         std::memset(storage, 0xCD, sizeof storage);
         EXPECT_FALSE(IsWindow(tooltip)) << common_controls;
@@ -330,7 +306,8 @@ TEST_F(HyperlinkControl, DetachPutsThePreviousProcedureBackAndUnderALaterSubclas
         EXPECT_EQ(GetWindowTextW(window, text, 8), 4) << "the static still answers through the chain";
         EXPECT_STREQ(text, L"link");
         DestroyWindow(window);
-        EXPECT_GE(later_messages, 3u) << "the text, the destroy and the last message reached the later subclass";
+        EXPECT_GE(later_subclass::messages, 3u)
+            << "the text, the destroy and the last message reached the later subclass";
     }
 }
 

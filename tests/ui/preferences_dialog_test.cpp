@@ -12,6 +12,7 @@
 #include "host/doubles/player_services.h"
 #include "host/shared_dll/file_dialog_script.h"
 #include "settings/component_settings.h"
+#include "tests/ui/later_subclass.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
 #include "win32/heap_memory.h"
@@ -151,33 +152,15 @@ std::vector<unsigned long> thread_resources()
             GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)};
 }
 
-// Subclasses installed on the link after ours, as a theme engine or an accessibility tool does.
-WNDPROC themed_previous = nullptr;
-
-LRESULT CALLBACK themed_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    return CallWindowProcW(themed_previous, window, message, wparam, lparam);
-}
-
-LRESULT CALLBACK themed_subclass(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id, DWORD_PTR)
-{
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(window, themed_subclass, id);
-    return DefSubclassProc(window, message, wparam, lparam);
-}
-
 TEST_F(PreferencesPage, OpeningAndClosingThePageLeavesNoWindowOrObjectBehind)
 {
     std::vector<unsigned long> after_first_close;
     for (int opening = 0; opening < 50; ++opening) {
         const HWND window = open_page();
         ASSERT_NE(window, nullptr);
-        const HWND link = item(IDC_LINK);
-        if (opening % 3 == 1) {
-            ASSERT_TRUE(SetWindowSubclass(link, themed_subclass, 1, 0));
-        } else if (opening % 3 == 2) {
-            themed_previous = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(themed_procedure)));
+        // Two openings in three, a later subclass of either kind sits on the link when the page goes.
+        if (opening % 3 != 0) {
+            ASSERT_TRUE(later_subclass::install(item(IDC_LINK), opening % 3 == 1));
         }
         DestroyWindow(window);
         pump_messages();
