@@ -385,7 +385,7 @@ void main_thread_cost_figure()
     velmora::event_settings.set_word(velmora::event_word::delay_enabled, 1);
     velmora::event_settings.set_word(velmora::event_word::delay_ms, 3600000);
     const alternating cost = in_alternating_rounds(
-        9, 1,
+        21, 1,
         [&] {
             velmora::write_scheduler scheduler;
             scheduler.request_write();
