@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -15,15 +16,15 @@
 #include <windows.h>
 
 #include "boundary/host_services.h"
+#include "events/delay_scheduler.h"
+#include "events/output_request.h"
 #include "host/doubles/formatting_clock.h"
 #include "host/doubles/memory_streams.h"
 #include "host/doubles/message_pump.h"
 #include "host/doubles/player_services.h"
 #include "host/doubles/process_counts.h"
-#include "pipeline/file_step.h"
-#include "pipeline/output_thread.h"
-#include "pipeline/output_writer.h"
-#include "pipeline/write_scheduler.h"
+#include "output/file_step.h"
+#include "output/output_thread.h"
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_conversion.h"
@@ -287,7 +288,7 @@ void main_thread_write_figure(stand_in::player_services& host, const disk& targe
 {
     write_settings();
     velmora::output_path.set(utf8_of(target.path).c_str());
-    velmora::write_scheduler scheduler;
+    velmora::delay_scheduler scheduler;
     scheduler.request_write();
     velmora::wait_for_output(60000);
     HANDLE holder = INVALID_HANDLE_VALUE;
@@ -296,8 +297,7 @@ void main_thread_write_figure(stand_in::player_services& host, const disk& targe
                              OPEN_EXISTING, 0, nullptr);
     const draining_receiver receiver;
     const alternating cost = in_alternating_rounds(
-        write_rounds, writes_per_round,
-        [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
+        write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
         [&] { return seconds_of([&] { PostThreadMessageW(receiver.id(), WM_USER + 4, 1, 2); }); },
         [&] { forget_host_records(host); });
     report_ratio("main thread's time per event write less the host's formatting, " + target.name +
@@ -324,9 +324,11 @@ void publish_figure(const std::wstring& path)
     const std::string bytes[] = {std::string(jobs[0]->entry.bytes(), jobs[0]->entry.size()),
                                  std::string(jobs[1]->entry.bytes(), jobs[1]->entry.size())};
     int published = 0, by_hand = 0;
+    velmora::file_step step;
+    const std::atomic<bool> never_given_up{false};
     const alternating cost = in_alternating_rounds(
         write_rounds, writes_per_round,
-        [&] { return seconds_of([&] { velmora::carry_out_file_step(jobs[published++ % 2]); }); },
+        [&] { return seconds_of([&] { step.carry_out(jobs[published++ % 2], never_given_up); }); },
         [&] { return seconds_of([&] { publish_by_hand(path, bytes[by_hand++ % 2]); }); });
     report_ratio("output thread's replace-mode publish (per write) vs the same file operations by hand", cost, 1e6,
                  "us", 1.10);
@@ -387,7 +389,7 @@ void main_thread_cost_figure()
     const alternating cost = in_alternating_rounds(
         21, 1,
         [&] {
-            velmora::write_scheduler scheduler;
+            velmora::delay_scheduler scheduler;
             scheduler.request_write();
             const double seconds = seconds_of([&] {
                 for (int request = 0; request < requests; ++request)
@@ -418,7 +420,7 @@ void debounce_figure(stand_in::player_services& host, const std::wstring& path)
     velmora::event_settings.set_word(velmora::event_word::delay_ms, static_cast<std::uint32_t>(period_ms));
     velmora::event_settings.set_word(velmora::event_word::delay_enabled, 1);
     forget_host_records(host);
-    velmora::write_scheduler scheduler;
+    velmora::delay_scheduler scheduler;
     pump_messages_for(300);
     DeleteFileW(path.c_str());
     const double start = now_seconds();
@@ -472,7 +474,7 @@ void debounce_figure(stand_in::player_services& host, const std::wstring& path)
 void steady_state_figure(stand_in::player_services& host, int writes)
 {
     write_settings();
-    velmora::write_scheduler scheduler;
+    velmora::delay_scheduler scheduler;
     for (int write = 0; write < 200; ++write)
         scheduler.request_write();
     velmora::wait_for_output(60000);

@@ -8,9 +8,9 @@
 
 #include "boundary/host_services.h"
 #include "boundary/service_ptr.h"
+#include "events/init_quit_hook.h"
+#include "events/playback_event_sink.h"
 #include "module/component_services.h"
-#include "pipeline/init_quit_hook.h"
-#include "pipeline/playback_event_sink.h"
 #include "settings/settings_store.h"
 
 // The module's static objects, defined here in the order they come up (and go down in reverse): the service
@@ -122,7 +122,7 @@ void module_entry::set_services_ready(std::uint8_t flag)
 {
     velmora::set_services_ready_flag(flag);
     if (flag != 0)
-        on_services_restored();
+        on_services_restored(event_sink_record.service().scheduler());
     else
         on_services_withdrawn(event_sink_record.service().scheduler());
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "settings/config_variable.h"
+#include "text/output_encoding.h"
 
 namespace velmora {
 
@@ -31,14 +32,6 @@ enum class output_target_word : std::size_t {
 
 extern config_block<event_word, 10> event_settings;
 extern config_block<output_target_word, 8> output_targets;
-
-// Values of output_encoding.
-enum output_encoding_value : std::int32_t {
-    encoding_utf8 = 0,
-    encoding_utf8_with_header = 1,
-    encoding_unicode = 2,
-    encoding_ansi = 3,
-};
 
 extern const char default_now_playing_script[];
 extern const char default_exit_text[];

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pipeline/output_thread.h"
+#include "output/output_thread.h"
 
 namespace velmora {
 

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "boundary/shared_library.h"
-#include "pipeline/text_formatting.h"
+#include "formatting/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
 #include "ui/preferences_ids.h"

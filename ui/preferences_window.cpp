@@ -1,6 +1,6 @@
 #include "ui/preferences_window.h"
 
-#include "pipeline/write_now_playing.h"
+#include "events/now_playing_request.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/child_process.h"
-#include "tests/pipeline/published_text.h"
+#include "tests/output/published_text.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "events/playback_event_sink.h"
 #include "host/doubles/process_counts.h"
-#include "pipeline/playback_event_sink.h"
 #include "tests/fuzz_rounds.h"
-#include "tests/pipeline/pipeline_fixture.h"
+#include "tests/host_fixture.h"
 #include "ui/preferences_dialog.h"
 #include "win32/heap_memory.h"
 
@@ -28,11 +28,11 @@ const stretch stretches[] = {
 // An hour of playback at full speed, a write every second, in six ten-minute stretches that switch the delay, log
 // mode and the preferences page: every write lands whole in the file, and afterwards the process holds exactly the
 // handles, windows and memory it held before.
-class Soak : public pipeline_fixture {
+class Soak : public host_fixture {
 protected:
     void SetUp() override
     {
-        pipeline_fixture::SetUp();
+        host_fixture::SetUp();
         host_window = CreateWindowExW(0, L"STATIC", L"host preferences", WS_OVERLAPPEDWINDOW, 40, 40, 700, 640, nullptr,
                                       nullptr, nullptr, nullptr);
         control.playing = &song;
@@ -51,7 +51,7 @@ protected:
         DestroyWindow(host_window);
         for (const std::wstring& file : files)
             DeleteFileW(file.c_str());
-        pipeline_fixture::TearDown();
+        host_fixture::TearDown();
     }
 
     // Plays the given simulated seconds; gives the number of writes made.

@@ -1,0 +1,28 @@
+#include "events/now_playing_request.h"
+
+#include "events/output_request.h"
+#include "formatting/text_formatting.h"
+#include "settings/component_settings.h"
+
+namespace velmora {
+
+namespace {
+// Main thread only, like the writes it follows.
+write_listener listener_after_write = nullptr;
+} // namespace
+
+void queue_now_playing()
+{
+    utf8_string text;
+    format_now_playing(now_playing_script.text(), text);
+    queue_output(text);
+    if (listener_after_write != nullptr)
+        listener_after_write();
+}
+
+void set_write_listener(write_listener listener) noexcept
+{
+    listener_after_write = listener;
+}
+
+} // namespace velmora

@@ -1,0 +1,66 @@
+#include "events/output_request.h"
+
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "boundary/host_services.h"
+#include "boundary/shared_library.h"
+#include "output/output_thread.h"
+#include "settings/component_settings.h"
+#include "text/text_conversion.h"
+
+namespace velmora {
+
+std::shared_ptr<output_job> make_output_job(const utf8_string& text)
+{
+    const utf8_string configured_path(output_path.text());
+    if (configured_path.empty())
+        return nullptr;
+    // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
+    utf8_string expanded;
+    uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
+    const wide_string path = utf8_to_wide(expanded.c_str());
+
+    const bool to_file = output_targets.word(output_target_word::save_to_file) != 0;
+    const bool to_clipboard = output_targets.word(output_target_word::copy_to_clipboard) != 0;
+    if (!to_file && !to_clipboard)
+        return nullptr;
+    auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());
+    job->configured_path = configured_path.c_str();
+    if (to_file) {
+        std::wstring full = full_path_of(path.text());
+        if (full.empty())
+            full = path.text();
+        job->kind = log_mode.value() != 0 ? job_kind::append_to_file : job_kind::replace_file;
+        job->path = full;
+        if (job->kind == job_kind::append_to_file)
+            job->log_entries = 1;
+        else
+            job->plan = plan_publish(std::move(full));
+    }
+    if (to_clipboard) {
+        job->copy_to_clipboard = true;
+        job->clipboard_text = utf8_to_wide(text.c_str());
+    }
+    return job;
+}
+
+void queue_output(const utf8_string& text)
+{
+    // What earlier writes left for the main thread comes first, so that it stays in order.
+    deliver_output_outcomes();
+    if (std::shared_ptr<output_job> job = make_output_job(text))
+        submit_output(std::move(job));
+}
+
+void queue_exit_text(const utf8_string& text)
+{
+    if (std::shared_ptr<output_job> job = make_output_job(text)) {
+        job->exit_text = true;
+        submit_output(std::move(job));
+    }
+}
+
+} // namespace velmora

@@ -1,0 +1,57 @@
+#include "events/playback_event_sink.h"
+
+#include "boundary/service_ptr.h"
+#include "settings/component_settings.h"
+
+namespace velmora {
+
+void playback_event_sink::request_write_if(event_word switch_word)
+{
+    if (event_settings.word(switch_word) != 0)
+        scheduler_.request_write();
+}
+
+void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t)
+{
+    scheduler_.request_write();
+}
+
+void playback_event_sink::on_new_track(kestrune::track_handle* track)
+{
+    const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
+    request_write_if(event_word::on_new_track);
+}
+
+void playback_event_sink::on_playback_stop(std::int32_t reason)
+{
+    if (reason != silent_stop_reason)
+        request_write_if(event_word::on_stop);
+}
+
+void playback_event_sink::on_seek(double) {}
+
+void playback_event_sink::on_pause(std::int32_t)
+{
+    request_write_if(event_word::on_pause);
+}
+
+void playback_event_sink::on_track_edited(kestrune::track_handle* track)
+{
+    service_ptr<kestrune::track_handle>::adopt(track);
+}
+
+void playback_event_sink::on_dynamic_info(const void*) {}
+
+void playback_event_sink::on_dynamic_track_info(const void*)
+{
+    request_write_if(event_word::on_new_track);
+}
+
+void playback_event_sink::on_playback_time(double)
+{
+    request_write_if(event_word::on_every_second);
+}
+
+void playback_event_sink::on_volume_change(float) {}
+
+} // namespace velmora

@@ -1,0 +1,141 @@
+#include "output/file_step.h"
+
+#include <cstring>
+
+#include "text/output_encoding.h"
+#include "win32/file_handle.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr file_outcome given_up_outcome{ERROR_OPERATION_ABORTED, false};
+
+bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    written = data.ftLastWriteTime;
+    return true;
+}
+
+// Open for writing with every kind of sharing, so that readers and other writers keep their access.
+HANDLE open_shared(const std::wstring& path, DWORD disposition) noexcept
+{
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+file_outcome open_failed() noexcept
+{
+    return {GetLastError(), true};
+}
+
+// Closes the file and gives the first error, the write's or the close's: a close that fails may have lost what the
+// write handed over.
+DWORD close_after(file_handle& file, DWORD write_error) noexcept
+{
+    const DWORD close_error = file.close();
+    return write_error != ERROR_SUCCESS ? write_error : close_error;
+}
+
+// Replacing in place: empty the file, then write. A reader can catch it empty, so this serves only the files that
+// cannot be replaced in one step. Once open, the write goes on even when the job is given up meanwhile: stopping
+// there would leave the file empty.
+file_outcome write_in_place(const output_job& job, const std::atomic<bool>& given_up) noexcept
+{
+    if (given_up.load())
+        return given_up_outcome;
+    file_handle file(open_shared(job.path, CREATE_ALWAYS));
+    if (!file.valid())
+        return open_failed();
+    return {close_after(file, file.write(job.entry.bytes(), job.entry.size())), false};
+}
+
+} // namespace
+
+bool file_step::already_published(const output_job& job) const noexcept
+{
+    const output_job* last = last_published_.get();
+    if (last == nullptr || last->path != job.path || last->entry.size() != job.entry.size() ||
+        std::memcmp(last->entry.bytes(), job.entry.bytes(), job.entry.size()) != 0)
+        return false;
+    ULONGLONG size = 0;
+    FILETIME written{};
+    return file_state(job.path, size, written) && size == published_size_ &&
+           CompareFileTime(&written, &published_written_) == 0;
+}
+
+void file_step::remember_published(const std::shared_ptr<const output_job>& job) noexcept
+{
+    if (file_state(job->path, published_size_, published_written_))
+        last_published_ = job;
+    else
+        last_published_.reset();
+}
+
+file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& job,
+                                     const std::atomic<bool>& given_up) noexcept
+{
+    if (given_up.load())
+        return given_up_outcome;
+    if (already_published(*job))
+        return {ERROR_SUCCESS, false};
+    last_published_.reset();
+    const publish_outcome outcome =
+        publish_whole_file(job->plan, job->entry.bytes(), job->entry.size(), held_, given_up);
+    file_outcome result{outcome.error, false};
+    if (outcome.result == publish_result::not_publishable)
+        result = write_in_place(*job, given_up);
+    if (result.error == ERROR_SUCCESS)
+        remember_published(job);
+    return result;
+}
+
+file_outcome file_step::append_to_file(const output_job& job, const std::atomic<bool>& given_up) noexcept
+{
+    if (last_published_ != nullptr && last_published_->path == job.path)
+        last_published_.reset();
+    if (given_up.load())
+        return given_up_outcome;
+    file_handle file(open_shared(job.path, OPEN_ALWAYS));
+    if (!file.valid())
+        return open_failed();
+    const encoded_text& entry = job.entry;
+    LARGE_INTEGER end{};
+    const bool end_found = SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END) != FALSE;
+    // "UTF-8 with header" starts only an empty file with its header; "Unicode" puts one before every text.
+    std::size_t skipped = 0;
+    if (entry.encoding() == encoding_utf8_with_header) {
+        DWORD high = 0;
+        const DWORD low = GetFileSize(file.get(), &high);
+        if (low != 0 || high != 0)
+            skipped = entry.header_size();
+    }
+    const DWORD error =
+        given_up.load() ? ERROR_OPERATION_ABORTED : file.write(entry.bytes() + skipped, entry.size() - skipped);
+    if (error != ERROR_SUCCESS && end_found) {
+        // Part of an entry would be a header without its text, or half a character: cut the log back to its end.
+        SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file.get());
+    }
+    return {close_after(file, error), false};
+}
+
+file_outcome file_step::carry_out(const std::shared_ptr<const output_job>& job,
+                                  const std::atomic<bool>& given_up) noexcept
+{
+    switch (job->kind) {
+    case job_kind::replace_file:
+        return replace_file(job, given_up);
+    case job_kind::append_to_file:
+        return append_to_file(*job, given_up);
+    case job_kind::clipboard_only:
+        break;
+    }
+    return {ERROR_SUCCESS, false};
+}
+
+} // namespace velmora

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstddef>
+
+#include "output/output_job.h"
+
+namespace velmora {
+
+// Main thread: what follows a job's file step there, the error line and the clipboard.
+void deliver_output_outcome(const output_job& job, file_outcome outcome);
+
+// Main thread: the one line that says a log's entries are being dropped.
+void report_log_backlog(const output_job& job, std::size_t waiting);
+
+} // namespace velmora

@@ -1,0 +1,152 @@
+#include "events/playback_event_sink.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "boundary/host_exceptions.h"
+#include "tests/host_fixture.h"
+#include "ui/preferences_window.h"
+
+namespace velmora {
+namespace {
+
+// A real window standing in for the open preferences page.
+class preview_window {
+public:
+    preview_window()
+        : window_(CreateWindowExW(0, L"STATIC", L"preview", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr))
+    {
+        open_preferences_window(window_);
+    }
+    ~preview_window()
+    {
+        close_preferences_window();
+        DestroyWindow(window_);
+    }
+
+    // Refresh messages waiting for the page, removed as they are counted.
+    unsigned refreshes()
+    {
+        unsigned count = 0;
+        MSG message;
+        while (PeekMessageW(&message, window_, WM_REFRESH_PREVIEW, WM_REFRESH_PREVIEW, PM_REMOVE))
+            count += message.wParam == 0 && message.lParam == 0;
+        return count;
+    }
+
+private:
+    HWND window_;
+};
+
+using PlaybackEventSink = event_sink_fixture;
+
+TEST_F(PlaybackEventSink, PresentsBothTablesAndTheWorkerFieldsWhereTheHostLooks)
+{
+    const auto* base = reinterpret_cast<const char*>(&sink);
+    EXPECT_EQ(reinterpret_cast<const char*>(static_cast<kestrune::playback_event_service*>(&sink)), base);
+    EXPECT_EQ(reinterpret_cast<const char*>(static_cast<kestrune::playback_event_callbacks*>(&sink)), base + 4);
+    event_settings.set_word(event_word::delay_enabled, 1);
+    event_settings.set_word(event_word::delay_ms, 60000);
+    sink.scheduler().request_write();
+    const auto* worker = reinterpret_cast<const kestrune::playback_event_worker*>(base + 8);
+    ASSERT_NE(worker->thread, nullptr);
+    EXPECT_EQ(worker->thread_id, GetThreadId(worker->thread));
+    EXPECT_EQ(worker->thread, sink.scheduler().worker_thread());
+
+    EXPECT_EQ(sink.subscribed_events(), 0x196u);
+    kestrune::service_object* found = nullptr;
+    EXPECT_FALSE(sink.query_by_guid(&found, kestrune::init_quit_hook_guid));
+    EXPECT_TRUE(sink.query_by_guid(&found, kestrune::playback_event_sink_guid));
+    EXPECT_EQ(found, static_cast<kestrune::service_object*>(&sink));
+    EXPECT_TRUE(hook.query_by_guid(&found, kestrune::init_quit_hook_guid));
+}
+
+TEST_F(PlaybackEventSink, EachNotificationWritesOnlyWhenItsSwitchIsOn)
+{
+    stand_in::track_handle track(audit, "notified track", {});
+    const auto owned_track = [&track] {
+        track.add_ref();
+        return &track;
+    };
+    struct notification {
+        const char* name;
+        std::function<void()> send;
+        std::optional<event_word> switch_word;
+        std::size_t writes_when_on;
+    };
+    auto& host = host_view();
+    const std::vector<notification> notifications = {
+        {"playback starting", [&] { host.on_playback_starting(1, 0); }, std::nullopt, 1},
+        {"new track", [&] { host.on_new_track(owned_track()); }, event_word::on_new_track, 1},
+        {"stop, reason 0", [&] { host.on_playback_stop(0); }, event_word::on_stop, 1},
+        {"stop, reason 1", [&] { host.on_playback_stop(1); }, event_word::on_stop, 1},
+        {"stop, reason 2", [&] { host.on_playback_stop(2); }, event_word::on_stop, 0},
+        {"seek", [&] { host.on_seek(12.5); }, std::nullopt, 0},
+        {"pause", [&] { host.on_pause(1); }, event_word::on_pause, 1},
+        {"resume", [&] { host.on_pause(0); }, event_word::on_pause, 1},
+        {"track edited", [&] { host.on_track_edited(owned_track()); }, std::nullopt, 0},
+        {"dynamic info", [&] { host.on_dynamic_info(nullptr); }, std::nullopt, 0},
+        {"dynamic track info", [&] { host.on_dynamic_track_info(nullptr); }, event_word::on_new_track, 1},
+        {"playback time", [&] { host.on_playback_time(3.0); }, event_word::on_every_second, 1},
+        {"volume", [&] { host.on_volume_change(-3.0f); }, std::nullopt, 0},
+    };
+    for (const notification& sent : notifications) {
+        for (std::uint32_t switched : {0u, 1u}) {
+            for (event_word word :
+                 {event_word::on_new_track, event_word::on_pause, event_word::on_stop, event_word::on_every_second})
+                event_settings.set_word(word, 1 - switched);
+            if (sent.switch_word)
+                event_settings.set_word(*sent.switch_word, switched);
+            const std::size_t before = writes();
+            sent.send();
+            const std::size_t expected = !sent.switch_word || switched ? sent.writes_when_on : 0;
+            EXPECT_EQ(writes() - before, expected) << sent.name << " with its switch " << switched;
+            EXPECT_EQ(track.references(), 1) << sent.name;
+        }
+    }
+    EXPECT_EQ(sink.scheduler().worker_thread(), nullptr);
+}
+
+TEST_F(PlaybackEventSink, TheNewTrackIsReleasedWhenTheWriteThrows)
+{
+    stand_in::track_handle track(audit, "notified track", {});
+    event_settings.set_word(event_word::on_new_track, 1);
+    registry.clear();
+    track.add_ref();
+    EXPECT_THROW(host_view().on_new_track(&track), exception_service_not_found);
+    EXPECT_EQ(track.references(), 1);
+}
+
+TEST_F(PlaybackEventSink, TheOpenPageIsRefreshedAfterEventWritesOnly)
+{
+    preview_window page;
+    event_settings.set_word(event_word::on_pause, 1);
+    host_view().on_pause(1);
+    EXPECT_EQ(page.refreshes(), 1u);
+    hook.on_startup();
+    EXPECT_EQ(page.refreshes(), 0u);
+
+    event_settings.set_word(event_word::delay_enabled, 1);
+    event_settings.set_word(event_word::delay_ms, 100);
+    host_view().on_pause(0);
+    ASSERT_TRUE(pump_until_writes(3));
+    EXPECT_EQ(writes(), 3u);
+    EXPECT_EQ(page.refreshes(), 0u) << "the page's messages were dispatched by the loop";
+    const std::size_t before = writes();
+    DWORD start = GetTickCount();
+    unsigned refreshes = 0;
+    while (GetTickCount() - start < 600) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        refreshes += page.refreshes();
+        callbacks.run_pending();
+    }
+    refreshes += page.refreshes();
+    EXPECT_EQ(refreshes, writes() - before) << "one refresh per delayed write";
+
+    hook.on_shutdown();
+    EXPECT_EQ(page.refreshes(), 0u);
+}
+
+} // namespace
+} // namespace velmora
