@@ -416,6 +416,7 @@ void finish_output_at_shutdown(DWORD limit_ms)
 {
     const DWORD start = GetTickCount();
     std::shared_ptr<const output_job> timed_out;
+    kernel_handle ending_thread;
     for (;;) {
         HANDLE idle_reached = nullptr;
         {
@@ -445,6 +446,13 @@ void finish_output_at_shutdown(DWORD limit_ms)
                 queue->end_when_idle = true;
                 if (queue->thread_waiting)
                     WakeConditionVariable(&queue->work_arrived);
+                // The thread closes its own handle as it ends, so the wait below needs one of its own.
+                if (done && queue->thread_running && queue->thread.valid()) {
+                    HANDLE copy = nullptr;
+                    if (DuplicateHandle(GetCurrentProcess(), queue->thread.get(), GetCurrentProcess(), &copy,
+                                        SYNCHRONIZE, FALSE, 0))
+                        ending_thread = kernel_handle(copy);
+                }
                 break;
             }
             queue->idle_awaited = true;
@@ -452,6 +460,11 @@ void finish_output_at_shutdown(DWORD limit_ms)
         }
         const DWORD elapsed = GetTickCount() - start;
         wait_answering_sent_messages(idle_reached, elapsed < limit_ms ? limit_ms - elapsed : 0);
+    }
+    // A host that exits right after shut-down finds no thread of ours still on its way out.
+    if (ending_thread.valid()) {
+        const DWORD elapsed = GetTickCount() - start;
+        wait_answering_sent_messages(ending_thread.get(), elapsed < limit_ms ? limit_ms - elapsed : 0);
     }
     // Every outcome is delivered, and then the timeout, whatever a receiver throws on the way.
     std::exception_ptr first_failure;
