@@ -344,36 +344,54 @@ std::string mixed_text(std::size_t bytes)
     return text;
 }
 
+// The component's converters against the system's, on a long text and on one of a now-playing text's length,
+// converted many times a turn.
 void conversion_figures()
 {
     constexpr int rounds = 11, turns = 3;
-    for (const auto& [name, text] : {std::make_pair(std::string("ASCII"), std::string(1 << 20, 'a')),
-                                     std::make_pair(std::string("mixed"), mixed_text(1 << 20))}) {
-        report_ratio("utf8_to_wide, 1 MB " + name,
-                     in_alternating_rounds(
-                         rounds, turns, [&] { return seconds_of([&] { velmora::utf8_to_wide(text.c_str()); }); },
-                         [&] {
-                             return seconds_of([&] {
-                                 const int units = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-                                 std::vector<wchar_t> wide(static_cast<std::size_t>(units));
-                                 MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), units);
-                             });
-                         }),
-                     1e3, "ms", 1.0);
+    struct length {
+        std::size_t bytes;
+        int repeats;
+        const char* name;
+    };
+    for (const length& size : {length{1 << 20, 1, "1 MB"}, length{200, 10000, "200 bytes"}}) {
+        for (const auto& [name, text] : {std::make_pair(std::string("ASCII"), std::string(size.bytes, 'a')),
+                                         std::make_pair(std::string("mixed"), mixed_text(size.bytes))}) {
+            const auto repeated = [&](const std::function<void()>& work) {
+                return seconds_of([&] {
+                    for (int repeat = 0; repeat < size.repeats; ++repeat)
+                        work();
+                });
+            };
+            const double scale = size.repeats > 1 ? 1e6 / size.repeats : 1e3;
+            const char* unit = size.repeats > 1 ? "us" : "ms";
+            report_ratio("utf8_to_wide, " + std::string(size.name) + " " + name,
+                         in_alternating_rounds(
+                             rounds, turns, [&] { return repeated([&] { velmora::utf8_to_wide(text.c_str()); }); },
+                             [&] {
+                                 return repeated([&] {
+                                     const int units = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+                                     std::vector<wchar_t> wide(static_cast<std::size_t>(units));
+                                     MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), units);
+                                 });
+                             }),
+                         scale, unit, 0.90);
 
-        const velmora::wide_string wide = velmora::utf8_to_wide(text.c_str());
-        report_ratio("wide_to_utf8, 1 MB " + name,
-                     in_alternating_rounds(
-                         rounds, turns, [&] { return seconds_of([&] { velmora::wide_to_utf8(wide.text()); }); },
-                         [&] {
-                             return seconds_of([&] {
-                                 const int bytes =
-                                     WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, nullptr, 0, nullptr, nullptr);
-                                 std::vector<char> utf8(static_cast<std::size_t>(bytes));
-                                 WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, utf8.data(), bytes, nullptr, nullptr);
-                             });
-                         }),
-                     1e3, "ms", 1.0);
+            const velmora::wide_string wide = velmora::utf8_to_wide(text.c_str());
+            report_ratio("wide_to_utf8, " + std::string(size.name) + " " + name,
+                         in_alternating_rounds(
+                             rounds, turns, [&] { return repeated([&] { velmora::wide_to_utf8(wide.text()); }); },
+                             [&] {
+                                 return repeated([&] {
+                                     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, nullptr, 0,
+                                                                           nullptr, nullptr);
+                                     std::vector<char> utf8(static_cast<std::size_t>(bytes));
+                                     WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, utf8.data(), bytes, nullptr,
+                                                         nullptr);
+                                 });
+                             }),
+                         scale, unit, 0.90);
+        }
     }
 }
 

@@ -36,6 +36,17 @@ public:
 
     ~exact_text_buffer() { heap_free(units_); }
 
+    // For a conversion that filled a buffer made for its longest result: size counts the units kept, the
+    // terminator included. The rest of the block goes back where the heap allows, when it is worth a heap call.
+    void keep(std::size_t size) noexcept
+    {
+        if (size >= size_)
+            return;
+        if ((size_ - size) * sizeof(unit) >= 4096)
+            heap_shrink_in_place(units_, size * sizeof(unit));
+        size_ = size;
+    }
+
     const unit* text() const noexcept { return size_ > 0 ? units_ : empty_text; }
     unit* data() noexcept { return units_; }
 

@@ -107,6 +107,12 @@ void heap_free(void* block) noexcept
     }
 }
 
+void heap_shrink_in_place(void* block, std::size_t size) noexcept
+{
+    if (block != nullptr && size != 0)
+        HeapReAlloc(GetProcessHeap(), HEAP_REALLOC_IN_PLACE_ONLY, block, size);
+}
+
 std::size_t heap_size_of(std::size_t count, std::size_t unit_size)
 {
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * unit_size;

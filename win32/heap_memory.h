@@ -16,6 +16,10 @@ void* heap_try_reallocate(void* block, std::size_t size) noexcept;
 
 void heap_free(void* block) noexcept;
 
+// Gives back the end of block past size bytes (size > 0) where the heap can do so without moving it; the block
+// stays valid and where it was either way.
+void heap_shrink_in_place(void* block, std::size_t size) noexcept;
+
 // count * unit_size, or std::bad_alloc when the product does not fit 32 bits.
 std::size_t heap_size_of(std::size_t count, std::size_t unit_size);
 
