@@ -8,16 +8,21 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
+#include <deque>
 
 #include <windows.h>
 
 #include "boundary/host_services.h"
+#include "boundary/shared_library.h"
 #include "events/delay_scheduler.h"
 #include "events/output_request.h"
+#include "formatting/text_formatting.h"
 #include "host/doubles/formatting_clock.h"
 #include "host/doubles/memory_streams.h"
 #include "host/doubles/message_pump.h"
@@ -28,6 +33,7 @@
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_conversion.h"
+#include "win32/file_handle.h"
 #include "win32/kernel_handle.h"
 
 // Measures what publishing the now-playing text costs against the platform's own calls, in one run on one machine,
@@ -197,7 +203,7 @@ void publish_by_hand(const std::wstring& path, const std::string& bytes)
     CloseHandle(target);
     if (standard.NumberOfLinks > 1)
         return;
-    static std::vector<unsigned char> information;
+    thread_local std::vector<unsigned char> information;
     const std::size_t name_bytes = path.size() * sizeof(wchar_t);
     information.assign(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t), 0);
     FILE_RENAME_INFO* rename = new (information.data()) FILE_RENAME_INFO{};
@@ -309,6 +315,189 @@ void main_thread_write_figure(stand_in::player_services& host, const disk& targe
         CloseHandle(holder);
     scheduler.close();
     velmora::output_path.set(utf8_of(temp_file(L"velmora-bench.txt")).c_str());
+}
+
+// A write's hand-over done by hand as leanly as it can be: the path expanded through the host and made full, the text
+// encoded, both copied into a job and pushed on a locked queue. A thread of its own takes what waits and publishes
+// the newest by hand to a file of its own beside the target, so that the machine is as busy as under the component.
+class hand_over_by_hand {
+public:
+    explicit hand_over_by_hand(std::wstring own_file)
+        : own_file_(std::move(own_file)), thread_(CreateThread(nullptr, 0, run, this, 0, nullptr))
+    {}
+    hand_over_by_hand(const hand_over_by_hand&) = delete;
+    hand_over_by_hand& operator=(const hand_over_by_hand&) = delete;
+    ~hand_over_by_hand()
+    {
+        AcquireSRWLockExclusive(&lock_);
+        ending_ = true;
+        ReleaseSRWLockExclusive(&lock_);
+        WakeConditionVariable(&arrived_);
+        WaitForSingleObject(thread_.get(), 60000);
+    }
+
+    void write(const char* configured_path, const std::string& text)
+    {
+        velmora::utf8_string expanded;
+        uExpandEnvironmentStrings(configured_path, &expanded);
+        const int units = MultiByteToWideChar(CP_UTF8, 0, expanded.c_str(), -1, nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(units), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, expanded.c_str(), -1, wide.data(), units);
+        auto job = std::make_unique<job_by_hand>();
+        job->path.resize(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr));
+        job->path.resize(GetFullPathNameW(wide.c_str(), static_cast<DWORD>(job->path.size()), job->path.data(),
+                                          nullptr));
+        job->bytes.reserve(text.size() + 3);
+        job->bytes.append("\xEF\xBB\xBF").append(text);
+        AcquireSRWLockExclusive(&lock_);
+        jobs_.push_back(std::move(job));
+        const bool wake = waiting_;
+        ReleaseSRWLockExclusive(&lock_);
+        if (wake)
+            WakeConditionVariable(&arrived_);
+    }
+
+private:
+    struct job_by_hand {
+        std::wstring path;
+        std::string bytes;
+    };
+
+    static DWORD WINAPI run(void* argument)
+    {
+        auto* self = static_cast<hand_over_by_hand*>(argument);
+        std::deque<std::unique_ptr<job_by_hand>> taken;
+        AcquireSRWLockExclusive(&self->lock_);
+        while (!self->ending_ || !self->jobs_.empty()) {
+            if (self->jobs_.empty()) {
+                self->waiting_ = true;
+                SleepConditionVariableSRW(&self->arrived_, &self->lock_, INFINITE, 0);
+                self->waiting_ = false;
+                continue;
+            }
+            taken.swap(self->jobs_);
+            ReleaseSRWLockExclusive(&self->lock_);
+            publish_by_hand(self->own_file_, taken.back()->bytes);
+            taken.clear();
+            AcquireSRWLockExclusive(&self->lock_);
+        }
+        ReleaseSRWLockExclusive(&self->lock_);
+        return 0;
+    }
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE arrived_ = CONDITION_VARIABLE_INIT;
+    std::deque<std::unique_ptr<job_by_hand>> jobs_;
+    bool waiting_ = false;
+    bool ending_ = false;
+    const std::wstring own_file_;
+    velmora::kernel_handle thread_;
+};
+
+// The same event writes against the hand-over done by hand in the same run: a figure that does not lean on what a
+// thread post costs on one platform or another.
+void hand_over_figure(stand_in::player_services& host, const disk& target)
+{
+    write_settings();
+    velmora::output_path.set(utf8_of(target.path).c_str());
+    velmora::utf8_string formatted_text;
+    velmora::format_now_playing(velmora::now_playing_script.text(), formatted_text);
+    const std::string text(formatted_text.c_str());
+    velmora::delay_scheduler scheduler;
+    scheduler.request_write();
+    velmora::wait_for_output(60000);
+    const std::wstring own_file = target.path + L".by-hand.txt";
+    publish_by_hand(own_file, text);
+    HANDLE holders[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+    if (target.held) {
+        for (int file = 0; file < 2; ++file)
+            holders[file] = CreateFileW((file == 0 ? target.path : own_file).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    std::optional<hand_over_by_hand> by_hand(std::in_place, own_file);
+    const std::string configured_path(velmora::output_path.text());
+    const alternating cost = in_alternating_rounds(
+        write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
+        [&] { return seconds_of([&] { by_hand->write(configured_path.c_str(), text); }); },
+        [&] { forget_host_records(host); });
+    report_ratio("main thread's time per event write less the host's formatting, " + target.name +
+                     ", vs the same hand-over by hand",
+                 cost, 1e6, "us", 1.25);
+    velmora::wait_for_output(60000);
+    by_hand.reset();
+    for (HANDLE holder : holders) {
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+    }
+    DeleteFileW(own_file.c_str());
+    scheduler.close();
+    velmora::output_path.set(utf8_of(temp_file(L"velmora-bench.txt")).c_str());
+}
+
+// Whether the file holds exactly these bytes now, read by path as a reader does.
+bool file_holds(const std::wstring& path, const std::string& bytes)
+{
+    const velmora::file_handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr));
+    if (!file.valid())
+        return false;
+    char read[256];
+    DWORD count = 0;
+    return ReadFile(file.get(), read, sizeof read, &count, nullptr) && count == bytes.size() &&
+           std::memcmp(read, bytes.data(), count) == 0;
+}
+
+// From the event call to the new text readable by path on a free file, against the same publish done by hand on the
+// caller's thread and read back the same way. Two tracks take turns, so that every write changes the file.
+void event_to_readable_figure(stand_in::player_services& host, stand_in::reference_audit& audit,
+                              const std::wstring& path)
+{
+    write_settings();
+    velmora::output_path.set(utf8_of(path).c_str());
+    stand_in::track_handle* const previous = host.control.playing;
+    stand_in::track_handle tracks[] = {
+        {audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
+        {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
+    std::string bytes[2];
+    for (int track = 0; track < 2; ++track) {
+        host.control.playing = &tracks[track];
+        velmora::utf8_string text;
+        velmora::format_now_playing(velmora::now_playing_script.text(), text);
+        const std::shared_ptr<const velmora::output_job> job = velmora::make_output_job(text);
+        bytes[track] = std::string(job->entry.bytes(), job->entry.size());
+    }
+    velmora::delay_scheduler scheduler;
+    int component_turns = 0, hand_turns = 0;
+    const auto readable_within = [&](const std::function<void()>& write, const std::string& expected) {
+        return seconds_without_formatting([&] {
+            write();
+            const double start = now_seconds();
+            while (!file_holds(path, expected) && now_seconds() - start < 10) {
+            }
+        });
+    };
+    const alternating latency = in_alternating_rounds(
+        write_rounds, 20,
+        [&] {
+            const int track = component_turns++ % 2;
+            host.control.playing = &tracks[track];
+            return readable_within([&] { scheduler.request_write(); }, bytes[track]);
+        },
+        [&] {
+            const int track = hand_turns++ % 2;
+            return readable_within([&] { publish_by_hand(path, bytes[track]); }, bytes[track]);
+        },
+        [&] {
+            velmora::wait_for_output(60000);
+            forget_host_records(host);
+        });
+    report_ratio("event call to the new text readable by path, free file, vs the same publish by hand on the caller's "
+                 "thread",
+                 latency, 1e6, "us", 1.50);
+    velmora::wait_for_output(60000);
+    scheduler.close();
+    host.control.playing = previous;
 }
 
 // The output thread's publish of a new text, against the same file operations by hand, flush included. Two texts
@@ -568,10 +757,13 @@ int main(int argument_count, char** arguments)
         disks.push_back({"slow disk", wide_of(slow_folder) + L"\\velmora-bench.txt", false});
     for (const disk& target : disks)
         main_thread_write_figure(host, target);
+    for (const disk& target : disks)
+        hand_over_figure(host, target);
     if (!slow_reason.empty())
         report({"main thread's time per event write, slow disk", "not measured: " + slow_reason, "-", "-", "report",
                 verdict::report});
     publish_figure(path);
+    event_to_readable_figure(host, audit, path);
     conversion_figures();
     main_thread_cost_figure();
     debounce_figure(host, path);
@@ -590,6 +782,7 @@ int main(int argument_count, char** arguments)
                     measured.baseline.c_str(), measured.ratio.c_str(), measured.goal.c_str(), met);
     }
     std::printf("\n%s\n", missed == 0 ? "every goal met" : (std::to_string(missed) + " goal(s) not met").c_str());
+    velmora::finish_output_at_shutdown(60000);
     velmora::set_service_registry(nullptr);
     host.control.playing = nullptr;
     DeleteFileW(path.c_str());

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@ namespace velmora {
 
 std::shared_ptr<output_job> make_output_job(const utf8_string& text)
 {
-    const utf8_string configured_path(output_path.text());
+    std::string configured_path(output_path.text());
     if (configured_path.empty())
         return nullptr;
     // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
@@ -28,7 +29,7 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
     if (!to_file && !to_clipboard)
         return nullptr;
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());
-    job->configured_path = configured_path.c_str();
+    job->configured_path = std::move(configured_path);
     if (to_file) {
         std::wstring full = full_path_of(path.text());
         if (full.empty())

@@ -15,19 +15,6 @@ namespace velmora {
 
 namespace {
 
-void report_write_failure(const std::string& configured_path, DWORD error)
-{
-    system_error record(hresult_from_win32(static_cast<std::int32_t>(error)));
-    const wchar_t* reason = system_error_text(record);
-    const byte_buffer reason_utf8 = wide_to_utf8(reason != nullptr ? reason : L"");
-
-    utf8_string line("Error: Can't write to the file ");
-    line.append(configured_path.c_str());
-    line.append(": ");
-    line.append(reason_utf8.text());
-    send_to_message_receivers(line.c_str());
-}
-
 // Everything that needs memory comes before EmptyClipboard, so that running out of it leaves the clipboard as it was.
 void copy_to_clipboard_as_unicode(const wide_string& wide)
 {
@@ -51,10 +38,19 @@ void copy_to_clipboard_as_unicode(const wide_string& wide)
 
 } // namespace
 
+void report_system_error(const std::string& what, DWORD error)
+{
+    system_error record(hresult_from_win32(static_cast<std::int32_t>(error)));
+    const wchar_t* reason = system_error_text(record);
+    const byte_buffer reason_utf8 = wide_to_utf8(reason != nullptr ? reason : L"");
+    const std::string line = "Error: " + what + ": " + reason_utf8.text();
+    send_to_message_receivers(line.c_str());
+}
+
 void deliver_output_outcome(const output_job& job, file_outcome outcome)
 {
     if (outcome.error != ERROR_SUCCESS)
-        report_write_failure(job.configured_path, outcome.error);
+        report_system_error("Can't write to the file " + job.configured_path, outcome.error);
     if (!outcome.open_failed && job.copy_to_clipboard)
         copy_to_clipboard_as_unicode(job.clipboard_text);
 }

@@ -12,8 +12,6 @@
 #include "boundary/host_services.h"
 #include "output/file_step.h"
 #include "output/outcome_delivery.h"
-#include "text/system_error.h"
-#include "text/text_conversion.h"
 #include "win32/kernel_handle.h"
 #include "win32/message_wait.h"
 #include "win32/owned_window.h"
@@ -221,15 +219,6 @@ DWORD WINAPI run_output_thread(void* module) noexcept
     return 0;
 }
 
-void report_start_failure(DWORD error)
-{
-    system_error record(hresult_from_win32(static_cast<std::int32_t>(error)));
-    const wchar_t* reason = system_error_text(record);
-    const byte_buffer reason_utf8 = wide_to_utf8(reason != nullptr ? reason : L"");
-    const std::string line = std::string("Error: Can't start the output thread: ") + reason_utf8.text();
-    send_to_message_receivers(line.c_str());
-}
-
 // Main thread, not under the lock, with thread_running set for it. The thread holds a reference on the module, so
 // that the module's code stays under it. Gives the system's error, ERROR_SUCCESS once started.
 DWORD start_output_thread() noexcept
@@ -287,7 +276,7 @@ void start_thread_if_wanted()
         report = !std::exchange(queue->start_failure_reported, true);
     }
     if (report)
-        report_start_failure(error);
+        report_system_error("Can't start the output thread", error);
 }
 
 bool nothing_outstanding() noexcept
@@ -300,9 +289,10 @@ bool idle() noexcept
     return queue->waiting.empty() && queue->in_progress == nullptr;
 }
 
-// Under the lock: a job waiting that the new one makes pointless goes, so that nothing older lands after it; a log
-// entry joins the one waiting for the same file. Gives whether the new one joined.
-bool merge_into_waiting(const std::shared_ptr<output_job>& job)
+// Under the lock: a job waiting that the new one makes pointless goes, so that nothing older lands after it, into
+// dropped, to be freed once the lock is let go; a log entry joins the one waiting for the same file. Gives whether
+// the new one joined.
+bool merge_into_waiting(const std::shared_ptr<output_job>& job, std::shared_ptr<output_job>& dropped)
 {
     if (job->kind == job_kind::append_to_file) {
         if (queue->waiting.empty())
@@ -322,12 +312,36 @@ bool merge_into_waiting(const std::shared_ptr<output_job>& job)
         const output_job& older = **waiting;
         const bool superseded =
             older.kind == job->kind && (job->kind == job_kind::clipboard_only || older.path == job->path);
-        if (superseded)
+        if (superseded) {
+            dropped = std::move(*waiting);
             waiting = queue->waiting.erase(waiting);
-        else
+        } else
             ++waiting;
     }
     return false;
+}
+
+// Main thread: waits until the queue is idle or limit_ms has passed since start, answering sent messages meanwhile,
+// then calls decide(idle) under the lock, in the same step as the last look at the queue.
+template <typename decision> void wait_until_idle(DWORD start, DWORD limit_ms, decision decide)
+{
+    for (;;) {
+        HANDLE idle_reached = nullptr;
+        {
+            const std::lock_guard<srw_lock> lock(queue->lock);
+            const bool done = idle();
+            const DWORD elapsed = GetTickCount() - start;
+            if (done || elapsed >= limit_ms || !queue->thread_running || !queue->idle_reached.valid()) {
+                queue->idle_awaited = false;
+                decide(done);
+                return;
+            }
+            queue->idle_awaited = true;
+            idle_reached = queue->idle_reached.get();
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        wait_answering_sent_messages(idle_reached, elapsed < limit_ms ? limit_ms - elapsed : 0);
+    }
 }
 
 } // namespace
@@ -337,6 +351,7 @@ void submit_output(std::shared_ptr<output_job> job)
     if (!services_ready())
         job->report_failure = false;
     make_delivery_window();
+    std::shared_ptr<output_job> dropped;
     {
         std::unique_lock<srw_lock> lock(queue->lock);
         // The clipboard alone, with nothing before it: set now, in order all the same.
@@ -356,7 +371,7 @@ void submit_output(std::shared_ptr<output_job> job)
         }
         queue->finished.reserve(queue->finished.size() + queue->waiting.size() + 2);
         const std::size_t entries = job->log_entries;
-        if (!merge_into_waiting(job))
+        if (!merge_into_waiting(job, dropped))
             queue->waiting.push_back(std::move(job));
         queue->waiting_log_entries += entries;
         if (queue->thread_running) {
@@ -387,27 +402,8 @@ void deliver_output_outcomes()
 
 bool wait_for_output(DWORD limit_ms)
 {
-    const DWORD start = GetTickCount();
     bool done = false;
-    for (;;) {
-        HANDLE idle_reached = nullptr;
-        {
-            const std::lock_guard<srw_lock> lock(queue->lock);
-            done = idle();
-            queue->idle_awaited = !done && queue->thread_running;
-            idle_reached = queue->idle_reached.get();
-            if (!queue->idle_awaited)
-                break;
-        }
-        const DWORD elapsed = GetTickCount() - start;
-        if (idle_reached == nullptr || elapsed >= limit_ms)
-            break;
-        wait_answering_sent_messages(idle_reached, limit_ms - elapsed);
-    }
-    {
-        const std::lock_guard<srw_lock> lock(queue->lock);
-        queue->idle_awaited = false;
-    }
+    wait_until_idle(GetTickCount(), limit_ms, [&](bool idle_now) { done = idle_now; });
     deliver_output_outcomes();
     return done;
 }
@@ -417,50 +413,35 @@ void finish_output_at_shutdown(DWORD limit_ms)
     const DWORD start = GetTickCount();
     std::shared_ptr<const output_job> timed_out;
     kernel_handle ending_thread;
-    for (;;) {
-        HANDLE idle_reached = nullptr;
-        {
-            const std::lock_guard<srw_lock> lock(queue->lock);
-            const DWORD elapsed = GetTickCount() - start;
-            const bool done = idle();
-            if (done || elapsed >= limit_ms || !queue->thread_running || !queue->idle_reached.valid()) {
-                // Done or given up, in one decision: nothing the thread does after it is delivered.
-                if (!done) {
-                    for (auto job = queue->waiting.rbegin(); job != queue->waiting.rend() && !timed_out; ++job) {
-                        if ((*job)->kind != job_kind::clipboard_only)
-                            timed_out = *job;
-                    }
-                    if (!timed_out && queue->in_progress != nullptr &&
-                        queue->in_progress->kind != job_kind::clipboard_only)
-                        timed_out = queue->in_progress;
-                    queue->waiting.clear();
-                    queue->waiting_log_entries = 0;
-                    queue->backlog_reported = false;
-                    if (queue->in_progress != nullptr) {
-                        queue->given_up = true;
-                        // A file call that waits for a disk that has gone is cancelled where the system can.
-                        CancelSynchronousIo(queue->thread.get());
-                    }
-                }
-                queue->idle_awaited = false;
-                queue->end_when_idle = true;
-                if (queue->thread_waiting)
-                    WakeConditionVariable(&queue->work_arrived);
-                // The thread closes its own handle as it ends, so the wait below needs one of its own.
-                if (done && queue->thread_running && queue->thread.valid()) {
-                    HANDLE copy = nullptr;
-                    if (DuplicateHandle(GetCurrentProcess(), queue->thread.get(), GetCurrentProcess(), &copy,
-                                        SYNCHRONIZE, FALSE, 0))
-                        ending_thread = kernel_handle(copy);
-                }
-                break;
+    // Done or given up, in one decision: nothing the thread does after it is delivered.
+    wait_until_idle(start, limit_ms, [&](bool done) {
+        if (!done) {
+            for (auto job = queue->waiting.rbegin(); job != queue->waiting.rend() && !timed_out; ++job) {
+                if ((*job)->kind != job_kind::clipboard_only)
+                    timed_out = *job;
             }
-            queue->idle_awaited = true;
-            idle_reached = queue->idle_reached.get();
+            if (!timed_out && queue->in_progress != nullptr && queue->in_progress->kind != job_kind::clipboard_only)
+                timed_out = queue->in_progress;
+            queue->waiting.clear();
+            queue->waiting_log_entries = 0;
+            queue->backlog_reported = false;
+            if (queue->in_progress != nullptr) {
+                queue->given_up = true;
+                // A file call that waits for a disk that has gone is cancelled where the system can.
+                CancelSynchronousIo(queue->thread.get());
+            }
         }
-        const DWORD elapsed = GetTickCount() - start;
-        wait_answering_sent_messages(idle_reached, elapsed < limit_ms ? limit_ms - elapsed : 0);
-    }
+        queue->end_when_idle = true;
+        if (queue->thread_waiting)
+            WakeConditionVariable(&queue->work_arrived);
+        // The thread closes its own handle as it ends, so the wait below needs one of its own.
+        if (done && queue->thread_running && queue->thread.valid()) {
+            HANDLE copy = nullptr;
+            if (DuplicateHandle(GetCurrentProcess(), queue->thread.get(), GetCurrentProcess(), &copy, SYNCHRONIZE,
+                                FALSE, 0))
+                ending_thread = kernel_handle(copy);
+        }
+    });
     // A host that exits right after shut-down finds no thread of ours still on its way out.
     if (ending_thread.valid()) {
         const DWORD elapsed = GetTickCount() - start;

@@ -13,6 +13,7 @@
 #include "host/doubles/message_receiver.h"
 #include "host/doubles/service_registry.h"
 #include "settings/component_settings.h"
+#include "tests/clipboard_text.h"
 #include "tests/heap_sweep.h"
 #include "tests/host_fixture.h"
 #include "tests/output_wait.h"
@@ -60,19 +61,6 @@ void put_on_clipboard(const std::wstring& text)
     GlobalUnlock(block);
     SetClipboardData(CF_UNICODETEXT, block);
     CloseClipboard();
-}
-
-std::wstring clipboard_text()
-{
-    if (!OpenClipboard(nullptr))
-        return L"(clipboard not opened)";
-    std::wstring text = L"(no Unicode text)";
-    if (HANDLE block = GetClipboardData(CF_UNICODETEXT)) {
-        text = static_cast<const wchar_t*>(GlobalLock(block));
-        GlobalUnlock(block);
-    }
-    CloseClipboard();
-    return text;
 }
 
 class OutputWriter : public ::testing::Test {

@@ -9,6 +9,7 @@
 #include "events/init_quit_hook.h"
 #include "events/output_request.h"
 #include "host/doubles/host_call_faults.h"
+#include "tests/clipboard_text.h"
 #include "tests/host_fixture.h"
 
 namespace velmora {
@@ -103,10 +104,18 @@ TEST_F(OutputDelivery, WhileTheServicesAreWithdrawnNoThreadStartsAndErrorLinesAr
     EXPECT_EQ(receiver.lines[0].rfind(failure_prefix(unopenable[1]), 0), 0u) << receiver.lines[0];
 }
 
+// Waiting clipboard texts give way to the newest, as waiting replace jobs do: the clipboard is set once.
 TEST_F(OutputDelivery, AThreadThatCannotStartLeavesTheJobsQueuedAndSaysSoOnce)
 {
     log_mode.set(0);
     wait_for_writes();
+    output_targets.set_word(output_target_word::save_to_file, 0);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
+    DWORD clipboard_sets = GetClipboardSequenceNumber();
+    queue_output(utf8_string("c0"));
+    const DWORD one_set = GetClipboardSequenceNumber() - clipboard_sets;
+    output_targets.set_word(output_target_word::save_to_file, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 0);
     on_services_withdrawn(sink.scheduler());
     wait_for_output(2000);
     Sleep(100); // the thread has ended once it was idle
@@ -118,11 +127,20 @@ TEST_F(OutputDelivery, AThreadThatCannotStartLeavesTheJobsQueuedAndSaysSoOnce)
     ASSERT_EQ(receiver.lines.size(), 1u);
     EXPECT_EQ(receiver.lines[0].rfind("Error: Can't start the output thread: ", 0), 0u) << receiver.lines[0];
     EXPECT_GT(receiver.lines[0].size(), std::string("Error: Can't start the output thread: ").size());
+    output_targets.set_word(output_target_word::save_to_file, 0);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
+    for (const char* text : {"c1", "c2", "c3"})
+        queue_output(utf8_string(text));
+    output_targets.set_word(output_target_word::save_to_file, 1);
+    output_targets.set_word(output_target_word::copy_to_clipboard, 0);
+    clipboard_sets = GetClipboardSequenceNumber();
 
     set_output_thread_creator(nullptr);
     queue_output(utf8_string("4"));
     EXPECT_EQ(file_text(), "4");
     EXPECT_EQ(receiver.lines.size(), 1u);
+    EXPECT_EQ(GetClipboardSequenceNumber() - clipboard_sets, one_set) << "the clipboard is set once";
+    EXPECT_EQ(clipboard_text(), L"c3");
 }
 
 TEST_F(OutputDelivery, ABurstOfLogEntriesOnAFreeDiskLosesNone)

@@ -21,6 +21,7 @@
 #include "host/doubles/message_receiver.h"
 #include "host/doubles/service_registry.h"
 #include "settings/component_settings.h"
+#include "tests/clipboard_text.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/output/published_text.h"
 #include "tests/output_wait.h"
@@ -440,14 +441,7 @@ TEST_F(WholeFilePublish, AFullDiskKeepsTheOldTextWholeAndReportsOneLine)
     EXPECT_GT(receiver.lines[0].size(), prefix.size()) << "the system's reason follows";
     std::printf("  full disk: %s\n", receiver.lines[0].c_str());
     EXPECT_EQ(temporary_files(), 0u);
-    EXPECT_TRUE(OpenClipboard(nullptr));
-    const HANDLE clipboard = GetClipboardData(CF_UNICODETEXT);
-    EXPECT_EQ(std::wstring(clipboard != nullptr ? static_cast<const wchar_t*>(GlobalLock(clipboard)) : L""),
-              published_text::to_wide(published_text::text(2)))
-        << "the clipboard step still runs";
-    if (clipboard != nullptr)
-        GlobalUnlock(clipboard);
-    CloseClipboard();
+    EXPECT_EQ(clipboard_text(), published_text::to_wide(published_text::text(2))) << "the clipboard step still runs";
 
     // An entry too long for the space left is cut back out of the log, never left in part.
     log_mode.set(1);
