@@ -53,51 +53,21 @@ std::size_t utf8_to_wide_units(const char* text) noexcept
     }
 }
 
-std::size_t utf8_to_wide(wchar_t* output, std::size_t capacity, const char* text) noexcept
-{
-    if (capacity == 0)
-        return 0;
-    const std::size_t last = capacity - 1;
-    std::size_t used = 0;
-    while (used < last) {
-        const auto byte = static_cast<unsigned char>(*text);
-        if (is_ascii(byte)) {
-            output[used++] = static_cast<wchar_t>(byte);
-            ++text;
-            continue;
-        }
-        std::uint32_t code_point;
-        const std::size_t consumed = decode_utf8_char(text, code_point);
-        if (consumed == 0)
-            break;
-        if (code_point < 0x10000) {
-            output[used++] = static_cast<wchar_t>(code_point);
-        } else if (code_point <= 0x10FFFF) {
-            if (last - used < 2)
-                break;
-            output[used++] = static_cast<wchar_t>(0xD800 | ((code_point - 0x10000) >> 10));
-            output[used++] = static_cast<wchar_t>(0xDC00 | (code_point & 0x3FF));
-        } else {
-            output[used++] = L'?';
-        }
-        text += consumed;
-    }
-    output[used] = L'\0';
-    return used;
-}
-
 namespace {
 
-// The units of text up to end, which is its terminator, written to output without one; gives their number. ASCII
-// runs go a word at a time and the common two- and three-byte sequences are decoded here; the rest, and every
-// sequence that is not valid, go to the general decoder, whose rules decide.
-std::size_t convert_utf8(wchar_t* output, const unsigned char* text, const unsigned char* end) noexcept
+// The units of text up to end, which is its terminator, written to output without one, room units at most and never
+// half a surrogate pair; gives their number. ASCII runs go a word at a time and the common two- and three-byte
+// sequences are decoded here; the rest, and every sequence that is not valid, go to the general decoder, whose rules
+// decide.
+std::size_t convert_utf8(wchar_t* output, std::size_t room, const unsigned char* text,
+                         const unsigned char* end) noexcept
 {
     wchar_t* out = output;
-    while (text < end) {
+    wchar_t* const out_end = output + room;
+    while (text < end && out < out_end) {
         const unsigned lead = *text;
         if (lead < 0x80) {
-            while (end - text >= 4) {
+            while (end - text >= 4 && out_end - out >= 4) {
                 std::uint32_t word;
                 std::memcpy(&word, text, sizeof word);
                 if ((word & 0x80808080u) != 0)
@@ -109,7 +79,7 @@ std::size_t convert_utf8(wchar_t* output, const unsigned char* text, const unsig
                 text += 4;
                 out += 4;
             }
-            while (text < end && *text < 0x80)
+            while (text < end && out < out_end && *text < 0x80)
                 *out++ = static_cast<wchar_t>(*text++);
             continue;
         }
@@ -134,6 +104,8 @@ std::size_t convert_utf8(wchar_t* output, const unsigned char* text, const unsig
         if (code_point < 0x10000) {
             *out++ = static_cast<wchar_t>(code_point);
         } else if (code_point <= 0x10FFFF) {
+            if (out_end - out < 2)
+                break;
             *out++ = static_cast<wchar_t>(0xD800 | ((code_point - 0x10000) >> 10));
             *out++ = static_cast<wchar_t>(0xDC00 | (code_point & 0x3FF));
         } else {
@@ -146,6 +118,16 @@ std::size_t convert_utf8(wchar_t* output, const unsigned char* text, const unsig
 
 } // namespace
 
+std::size_t utf8_to_wide(wchar_t* output, std::size_t capacity, const char* text) noexcept
+{
+    if (capacity == 0)
+        return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const std::size_t used = convert_utf8(output, capacity - 1, bytes, bytes + std::strlen(text));
+    output[used] = L'\0';
+    return used;
+}
+
 // One pass into a buffer made for the longest result (no byte gives more than one unit: four give two), which then
 // keeps what was used.
 wide_string utf8_to_wide(const char* text)
@@ -153,7 +135,7 @@ wide_string utf8_to_wide(const char* text)
     const std::size_t length = std::strlen(text);
     wide_string result(length + 1);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const std::size_t used = convert_utf8(result.data(), bytes, bytes + length);
+    const std::size_t used = convert_utf8(result.data(), length, bytes, bytes + length);
     result.data()[used] = L'\0';
     result.keep(used + 1);
     return result;
