@@ -10,7 +10,6 @@
 #include <iterator>
 #include <memory>
 #include <new>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -288,35 +287,6 @@ struct disk {
     bool held;
 };
 
-// What an event write with the delay off costs the host's main thread, less the host's formatting, against a bare
-// post to another thread: all the file work is the output thread's, on every disk.
-void main_thread_write_figure(stand_in::player_services& host, const disk& target)
-{
-    write_settings();
-    velmora::output_path.set(utf8_of(target.path).c_str());
-    velmora::delay_scheduler scheduler;
-    scheduler.request_write();
-    velmora::wait_for_output(60000);
-    HANDLE holder = INVALID_HANDLE_VALUE;
-    if (target.held)
-        holder = CreateFileW(target.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    const draining_receiver receiver;
-    const alternating cost = in_alternating_rounds(
-        write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
-        [&] { return seconds_of([&] { PostThreadMessageW(receiver.id(), WM_USER + 4, 1, 2); }); },
-        [&] { forget_host_records(host); });
-    report_ratio("main thread's time per event write less the host's formatting, " + target.name +
-                     ", vs a bare PostThreadMessage",
-                 cost, 1e6, "us", 1.50);
-    // The last text lands before the figure ends, on the slow disk too.
-    velmora::wait_for_output(60000);
-    if (holder != INVALID_HANDLE_VALUE)
-        CloseHandle(holder);
-    scheduler.close();
-    velmora::output_path.set(utf8_of(temp_file(L"velmora-bench.txt")).c_str());
-}
-
 // A write's hand-over done by hand as leanly as it can be: the path expanded through the host and made full, the text
 // encoded, both copied into a job and pushed on a locked queue. A thread of its own takes what waits and publishes
 // the newest by hand to a file of its own beside the target, so that the machine is as busy as under the component.
@@ -394,9 +364,10 @@ private:
     velmora::kernel_handle thread_;
 };
 
-// The same event writes against the hand-over done by hand in the same run: a figure that does not lean on what a
-// thread post costs on one platform or another.
-void hand_over_figure(stand_in::player_services& host, const disk& target)
+// What an event write with the delay off costs the host's main thread, less the host's formatting: all the file work
+// is the output thread's, on every disk. Against two baselines in turn: a bare post to another thread, and the same
+// hand-over done by hand, which does not lean on what a post costs on one platform or another.
+void main_thread_write_figures(stand_in::player_services& host, const disk& target)
 {
     write_settings();
     velmora::output_path.set(utf8_of(target.path).c_str());
@@ -414,17 +385,29 @@ void hand_over_figure(stand_in::player_services& host, const disk& target)
             holders[file] = CreateFileW((file == 0 ? target.path : own_file).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     }
-    std::optional<hand_over_by_hand> by_hand(std::in_place, own_file);
-    const std::string configured_path(velmora::output_path.text());
-    const alternating cost = in_alternating_rounds(
-        write_rounds, writes_per_round, [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); },
-        [&] { return seconds_of([&] { by_hand->write(configured_path.c_str(), text); }); },
-        [&] { forget_host_records(host); });
-    report_ratio("main thread's time per event write less the host's formatting, " + target.name +
-                     ", vs the same hand-over by hand",
-                 cost, 1e6, "us", 1.25);
+    const auto event_write = [&] { return seconds_without_formatting([&] { scheduler.request_write(); }); };
+    const auto settle = [&] { forget_host_records(host); };
+    const std::string figure = "main thread's time per event write less the host's formatting, " + target.name;
+    {
+        const draining_receiver receiver;
+        report_ratio(figure + ", vs a bare PostThreadMessage",
+                     in_alternating_rounds(
+                         write_rounds, writes_per_round, event_write,
+                         [&] { return seconds_of([&] { PostThreadMessageW(receiver.id(), WM_USER + 4, 1, 2); }); },
+                         settle),
+                     1e6, "us", 1.50);
+    }
+    {
+        hand_over_by_hand by_hand(own_file);
+        const std::string configured_path(velmora::output_path.text());
+        report_ratio(figure + ", vs the same hand-over by hand",
+                     in_alternating_rounds(
+                         write_rounds, writes_per_round, event_write,
+                         [&] { return seconds_of([&] { by_hand.write(configured_path.c_str(), text); }); }, settle),
+                     1e6, "us", 1.25);
+    }
+    // The last text lands before the figure ends, on the slow disk too.
     velmora::wait_for_output(60000);
-    by_hand.reset();
     for (HANDLE holder : holders) {
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
@@ -756,9 +739,7 @@ int main(int argument_count, char** arguments)
     if (slow_reason.empty())
         disks.push_back({"slow disk", wide_of(slow_folder) + L"\\velmora-bench.txt", false});
     for (const disk& target : disks)
-        main_thread_write_figure(host, target);
-    for (const disk& target : disks)
-        hand_over_figure(host, target);
+        main_thread_write_figures(host, target);
     if (!slow_reason.empty())
         report({"main thread's time per event write, slow disk", "not measured: " + slow_reason, "-", "-", "report",
                 verdict::report});
