@@ -8,7 +8,7 @@ namespace velmora {
 
 namespace {
 // Main thread only, like the writes it follows.
-write_listener listener_after_write = nullptr;
+now_playing_listener listener_after_queueing = nullptr;
 } // namespace
 
 void queue_now_playing()
@@ -16,13 +16,13 @@ void queue_now_playing()
     utf8_string text;
     format_now_playing(now_playing_script.text(), text);
     queue_output(text);
-    if (listener_after_write != nullptr)
-        listener_after_write();
+    if (listener_after_queueing != nullptr)
+        listener_after_queueing();
 }
 
-void set_write_listener(write_listener listener) noexcept
+void set_now_playing_listener(now_playing_listener listener) noexcept
 {
-    listener_after_write = listener;
+    listener_after_queueing = listener;
 }
 
 } // namespace velmora

@@ -19,12 +19,12 @@ void refresh_open_page() noexcept
 void open_preferences_window(HWND window) noexcept
 {
     preferences_window = window;
-    set_write_listener(refresh_open_page);
+    set_now_playing_listener(refresh_open_page);
 }
 
 void close_preferences_window() noexcept
 {
-    set_write_listener(nullptr);
+    set_now_playing_listener(nullptr);
     preferences_window = nullptr;
 }
 
