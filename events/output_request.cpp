@@ -35,11 +35,11 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
         if (full.empty())
             full = path.text();
         job->kind = log_mode.value() != 0 ? job_kind::append_to_file : job_kind::replace_file;
-        job->path = full;
         if (job->kind == job_kind::append_to_file)
             job->log_entries = 1;
         else
-            job->plan = plan_publish(std::move(full));
+            job->plan = plan_publish(full);
+        job->path = std::move(full);
     }
     if (to_clipboard) {
         job->copy_to_clipboard = true;

@@ -85,7 +85,7 @@ file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& jo
         return {ERROR_SUCCESS, false};
     last_published_.reset();
     const publish_outcome outcome =
-        publish_whole_file(job->plan, job->entry.bytes(), job->entry.size(), held_, given_up);
+        publish_whole_file(job->path, job->plan, job->entry.bytes(), job->entry.size(), held_, given_up);
     file_outcome result{outcome.error, false};
     if (outcome.result == publish_result::not_publishable)
         result = write_in_place(*job, given_up);

@@ -188,26 +188,25 @@ std::wstring full_path_of(const wchar_t* path)
     return full;
 }
 
-publish_plan plan_publish(std::wstring target)
+publish_plan plan_publish(const std::wstring& target)
 {
     publish_plan plan;
-    plan.target = std::move(target);
-    if (!plan.target.empty()) {
-        plan.temporary = plan.target + temporary_suffix;
-        plan.rename_information = rename_information(plan.target);
+    if (!target.empty()) {
+        plan.temporary = target + temporary_suffix;
+        plan.rename_information = rename_information(target);
     }
     return plan;
 }
 
-publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, std::size_t count, held_file& held,
-                                   const std::atomic<bool>& given_up) noexcept
+publish_outcome publish_whole_file(const std::wstring& target, const publish_plan& plan, const char* bytes,
+                                   std::size_t count, held_file& held, const std::atomic<bool>& given_up) noexcept
 {
     constexpr publish_outcome given_up_outcome{publish_result::failed, ERROR_OPERATION_ABORTED};
-    if (plan.target.empty())
+    if (target.empty())
         return {publish_result::not_publishable, ERROR_SUCCESS};
     if (given_up.load())
         return given_up_outcome;
-    switch (replaceable_by_rename(plan.target)) {
+    switch (replaceable_by_rename(target)) {
     case rename_verdict::replaceable:
         break;
     case rename_verdict::kept_in_place:
@@ -215,7 +214,7 @@ publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, 
     case rename_verdict::cancelled:
         return given_up_outcome;
     }
-    const bool holder_seen = held.path == plan.target;
+    const bool holder_seen = held.path == target;
     if (holder_seen && GetTickCount64() < held.next_attempt) {
         // What a killed write left behind goes now rather than at the holder's leaving.
         DeleteFileW(plan.temporary.c_str());
@@ -256,7 +255,7 @@ publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, 
     if (held_by_another_program(rename_error)) {
         // Without memory to remember the holder, the next write to the file tries its retry cycle again.
         try {
-            held.path = plan.target;
+            held.path = target;
             held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
         } catch (const std::bad_alloc&) {
             held.path.clear();
