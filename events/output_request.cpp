@@ -9,6 +9,7 @@
 #include "boundary/host_services.h"
 #include "boundary/shared_library.h"
 #include "output/output_thread.h"
+#include "output/whole_file_publish.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
 
@@ -37,8 +38,6 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
         job->kind = log_mode.value() != 0 ? job_kind::append_to_file : job_kind::replace_file;
         if (job->kind == job_kind::append_to_file)
             job->log_entries = 1;
-        else
-            job->plan = plan_publish(full);
         job->path = std::move(full);
     }
     if (to_clipboard) {

@@ -44,10 +44,10 @@ SYSTEMTIME read_local_time()
 }
 
 // Whether the host gave a script that can be evaluated.
-bool compile(const utf8_string& script, service_ptr<kestrune::title_format_script>& compiled)
+bool compile(const char* script, service_ptr<kestrune::title_format_script>& compiled)
 {
     const auto compiler = lookup_service<kestrune::title_format_compiler>(kestrune::title_format_compiler_guid);
-    return compiler->compile_script(compiled.out(), script.c_str()) && compiled;
+    return compiler->compile_script(compiled.out(), script) && compiled;
 }
 
 service_ptr<kestrune::track_handle> playing_or_empty_track(kestrune::playback_control& control)
@@ -117,12 +117,18 @@ void substitute_datetime_field(utf8_string& text)
 bool format_now_playing(const char* script, utf8_string& out)
 {
     const auto control = lookup_service<kestrune::playback_control>(kestrune::playback_control_guid);
-    utf8_string working(script);
-    substitute_volume_field(*control, working);
-    substitute_datetime_field(working);
+    // A script without the component's own fields goes to the host as it stands, without a copy.
+    const std::string_view given(script);
+    utf8_string working;
+    if (given.find(volume_field) != std::string_view::npos || given.find(datetime_field) != std::string_view::npos) {
+        working = utf8_string(script);
+        substitute_volume_field(*control, working);
+        substitute_datetime_field(working);
+        script = working.c_str();
+    }
 
     service_ptr<kestrune::title_format_script> compiled;
-    if (!compile(working, compiled))
+    if (!compile(script, compiled))
         return false;
 
     const service_ptr<kestrune::track_handle> track = playing_or_empty_track(*control);

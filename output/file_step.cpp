@@ -84,8 +84,10 @@ file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& jo
     if (already_published(*job))
         return {ERROR_SUCCESS, false};
     last_published_.reset();
-    const publish_outcome outcome =
-        publish_whole_file(job->path, job->plan, job->entry.bytes(), job->entry.size(), held_, given_up);
+    // Without memory for the plan nothing is touched, and writing in place would need none.
+    if (!plan_publish(plan_, job->path))
+        return {ERROR_NOT_ENOUGH_MEMORY, false};
+    const publish_outcome outcome = publish_whole_file(plan_, job->entry.bytes(), job->entry.size(), held_, given_up);
     file_outcome result{outcome.error, false};
     if (outcome.result == publish_result::not_publishable)
         result = write_in_place(*job, given_up);

@@ -12,8 +12,8 @@ namespace velmora {
 
 // Carries out jobs' file steps; made and owned by the output thread, with what it remembers between them. A replace
 // goes in one step where it can (in place where it cannot), a log entry is appended. A replace whose bytes equal what
-// it last published there, with the file still as that publish left it, writes nothing. Allocates nothing: a job's
-// memory was taken when it was made.
+// it last published there, with the file still as that publish left it, writes nothing. Allocates only when the
+// target differs from the last one published, for its plan.
 class file_step {
 public:
     // Once given_up is raised, no further file call of the job starts but those that leave the file whole (the
@@ -30,6 +30,7 @@ private:
     std::shared_ptr<const output_job> last_published_;
     ULONGLONG published_size_ = 0;
     FILETIME published_written_{};
+    publish_plan plan_;
     held_file held_;
 };
 

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include "output/encoded_text.h"
-#include "output/whole_file_publish.h"
 #include "text/exact_text_buffer.h"
 
 namespace velmora {
@@ -24,7 +23,6 @@ struct output_job {
     std::string configured_path; // as typed, for the error line
     job_kind kind = job_kind::clipboard_only;
     std::wstring path;           // the full path where there is one, else as expanded
-    publish_plan plan;           // replace jobs only
     encoded_text entry;          // for a log, every entry that joined, in order
     std::size_t log_entries = 0; // how many
     bool copy_to_clipboard = false;

@@ -1,5 +1,6 @@
 #include "output/output_thread.h"
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <exception>
@@ -24,6 +25,8 @@ namespace {
 
 // Log entries waiting past this many are dropped rather than have the main thread wait for a disk that has stopped.
 constexpr std::size_t log_backlog_limit = 1000;
+// Jobs given way to that wait for the output thread to free them; beyond these the main thread frees them itself.
+constexpr std::size_t superseded_limit = 64;
 
 // Posted by the output thread to the delivery window: outcomes are waiting.
 constexpr UINT WM_OUTPUT_OUTCOMES = WM_APP + 0x3A1;
@@ -41,6 +44,9 @@ struct output_queue {
     srw_lock lock;
     std::deque<std::shared_ptr<output_job>> waiting;
     std::shared_ptr<const output_job> in_progress;
+    // Freed by the output thread as it takes the next job, so that an event costs the main thread no freeing.
+    std::array<std::shared_ptr<output_job>, superseded_limit> superseded;
+    std::size_t superseded_count = 0;
     // Reserved by the main thread as jobs come, so that the output thread never allocates to hand one back.
     std::vector<finished_job> finished;
     std::size_t waiting_log_entries = 0;
@@ -177,6 +183,7 @@ void hand_back(std::shared_ptr<const output_job> job, file_outcome outcome)
 void run_jobs(std::unique_lock<srw_lock>& lock) noexcept
 {
     file_step step;
+    std::array<std::shared_ptr<output_job>, superseded_limit> retired;
     for (;;) {
         if (queue->waiting.empty()) {
             if (queue->end_when_idle)
@@ -192,8 +199,13 @@ void run_jobs(std::unique_lock<srw_lock>& lock) noexcept
         if (queue->waiting_log_entries == 0)
             queue->backlog_reported = false;
         queue->in_progress = job;
+        const std::size_t retired_count = std::exchange(queue->superseded_count, 0);
+        for (std::size_t index = 0; index < retired_count; ++index)
+            retired[index] = std::move(queue->superseded[index]);
         lock.unlock();
 
+        for (std::size_t index = 0; index < retired_count; ++index)
+            retired[index].reset();
         const file_outcome outcome = step.carry_out(job, queue->given_up);
 
         lock.lock();
@@ -289,9 +301,9 @@ bool idle() noexcept
     return queue->waiting.empty() && queue->in_progress == nullptr;
 }
 
-// Under the lock: a job waiting that the new one makes pointless goes, so that nothing older lands after it, into
-// dropped, to be freed once the lock is let go; a log entry joins the one waiting for the same file. Gives whether
-// the new one joined.
+// Under the lock: a job waiting that the new one makes pointless goes, so that nothing older lands after it, to the
+// output thread to free, or into dropped, to be freed once the lock is let go, when the thread has not taken the
+// last ones yet; a log entry joins the one waiting for the same file. Gives whether the new one joined.
 bool merge_into_waiting(const std::shared_ptr<output_job>& job, std::shared_ptr<output_job>& dropped)
 {
     if (job->kind == job_kind::append_to_file) {
@@ -313,7 +325,10 @@ bool merge_into_waiting(const std::shared_ptr<output_job>& job, std::shared_ptr<
         const bool superseded =
             older.kind == job->kind && (job->kind == job_kind::clipboard_only || older.path == job->path);
         if (superseded) {
-            dropped = std::move(*waiting);
+            if (queue->superseded_count < superseded_limit)
+                queue->superseded[queue->superseded_count++] = std::move(*waiting);
+            else
+                dropped = std::move(*waiting);
             waiting = queue->waiting.erase(waiting);
         } else
             ++waiting;
@@ -423,6 +438,9 @@ void finish_output_at_shutdown(DWORD limit_ms)
             if (!timed_out && queue->in_progress != nullptr && queue->in_progress->kind != job_kind::clipboard_only)
                 timed_out = queue->in_progress;
             queue->waiting.clear();
+            for (std::size_t index = 0; index < queue->superseded_count; ++index)
+                queue->superseded[index].reset();
+            queue->superseded_count = 0;
             queue->waiting_log_entries = 0;
             queue->backlog_reported = false;
             if (queue->in_progress != nullptr) {

@@ -188,19 +188,27 @@ std::wstring full_path_of(const wchar_t* path)
     return full;
 }
 
-publish_plan plan_publish(const std::wstring& target)
+bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept
 {
-    publish_plan plan;
-    if (!target.empty()) {
-        plan.temporary = target + temporary_suffix;
-        plan.rename_information = rename_information(target);
+    if (plan.target == target && !target.empty())
+        return true;
+    try {
+        plan.target = target;
+        if (!target.empty()) {
+            plan.temporary = target + temporary_suffix;
+            plan.rename_information = rename_information(target);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        plan = publish_plan();
+        return false;
     }
-    return plan;
 }
 
-publish_outcome publish_whole_file(const std::wstring& target, const publish_plan& plan, const char* bytes,
-                                   std::size_t count, held_file& held, const std::atomic<bool>& given_up) noexcept
+publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, std::size_t count, held_file& held,
+                                   const std::atomic<bool>& given_up) noexcept
 {
+    const std::wstring& target = plan.target;
     constexpr publish_outcome given_up_outcome{publish_result::failed, ERROR_OPERATION_ABORTED};
     if (target.empty())
         return {publish_result::not_publishable, ERROR_SUCCESS};

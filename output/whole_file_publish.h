@@ -25,9 +25,10 @@ struct publish_outcome {
     DWORD error; // why, when failed
 };
 
-// What a publish needs beside its target's path that costs memory, made by the thread that asks for the write, so
-// that running out of it reaches that caller and the thread that writes allocates nothing. Empty for an empty path.
+// What a publish needs beside its target's path that costs memory, kept by the output thread for the last target it
+// planned, so that the writes to one file allocate once.
 struct publish_plan {
+    std::wstring target;
     std::wstring temporary; // "<target>.velmora.tmp"
     std::vector<unsigned char> rename_information;
 };
@@ -36,7 +37,8 @@ struct publish_plan {
 // folder and a later change of the current folder changes nothing; empty when there is none.
 std::wstring full_path_of(const wchar_t* path);
 
-publish_plan plan_publish(const std::wstring& target);
+// Makes the plan the target's unless it is already; false, with the plan empty, when memory runs out.
+bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept;
 
 // The file whose holder made the last publish give up, and when the next single rename may be tried: kept by the
 // output thread between its publishes.
@@ -50,7 +52,7 @@ struct held_file {
 // part, and a power cut cannot leave it empty. Once given_up is raised, no further call on the target or the
 // temporary file starts (but the one that cleans the temporary file up), and the publish fails with
 // ERROR_OPERATION_ABORTED. Output thread only: it may wait long for a slow disk.
-publish_outcome publish_whole_file(const std::wstring& target, const publish_plan& plan, const char* bytes,
-                                   std::size_t count, held_file& held, const std::atomic<bool>& given_up) noexcept;
+publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, std::size_t count, held_file& held,
+                                   const std::atomic<bool>& given_up) noexcept;
 
 } // namespace velmora
