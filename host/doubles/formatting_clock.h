@@ -5,8 +5,9 @@
 
 namespace stand_in {
 
-// Time spent inside the stand-in host's formatting calls (compiling a script, formatting with it): the host's
-// own cost, which a benchmark takes out of a write to find what the component itself spends. Any thread.
+// Time spent inside the stand-in host's calls that a formatting makes (looking its services up, asking for the track
+// and the volume, compiling a script, formatting with it): the host's own cost, which a benchmark takes out of a
+// write to find what the component itself spends. Any thread.
 class formatting_clock {
 public:
     static double seconds() noexcept;

@@ -50,6 +50,7 @@ playback_control::playback_control(reference_audit& audit)
 
 bool playback_control::query_playing_track(kestrune::track_handle** out)
 {
+    const formatting_clock::section timed;
     ++track_queries;
     failure.check("query_playing_track");
     track_handle* answer = playing;
@@ -63,6 +64,7 @@ bool playback_control::query_playing_track(kestrune::track_handle** out)
 
 float playback_control::query_volume()
 {
+    const formatting_clock::section timed;
     ++volume_queries;
     failure.check("query_volume");
     return volume;
@@ -119,6 +121,7 @@ track_handle_factory::track_handle_factory(reference_audit& audit)
 
 bool track_handle_factory::make_handle(kestrune::track_handle** out, const kestrune::track_location* location)
 {
+    const formatting_clock::section timed;
     auto* readable = const_cast<kestrune::track_location*>(location);
     locations.emplace_back(readable->get_path(), readable->get_subsong());
     failure.check("make_handle");

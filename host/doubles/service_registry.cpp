@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/doubles/counted.h"
+#include "host/doubles/formatting_clock.h"
 #include "host/doubles/host_call_faults.h"
 
 namespace stand_in {
@@ -26,6 +27,7 @@ void service_registry::add(const GUID& guid, kestrune::service_object& service)
 
 std::uint32_t service_registry::find_class(const GUID& guid)
 {
+    const formatting_clock::section timed;
     ++calls_;
     count_host_call("find_class");
     for (std::size_t index = 0; index < classes_.size(); ++index) {
@@ -45,6 +47,7 @@ service_registry::service_class* service_registry::class_of(std::uint32_t class_
 
 bool service_registry::create_instance(kestrune::service_object** out, std::uint32_t class_handle, std::uint32_t index)
 {
+    const formatting_clock::section timed;
     ++calls_;
     service_class* found = class_of(class_handle);
     if (found == nullptr || index >= found->services.size())
@@ -55,6 +58,7 @@ bool service_registry::create_instance(kestrune::service_object** out, std::uint
 
 std::uint32_t service_registry::count_instances(std::uint32_t class_handle)
 {
+    const formatting_clock::section timed;
     ++calls_;
     count_host_call("count_instances");
     service_class* found = class_of(class_handle);
