@@ -23,7 +23,15 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
     // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
     utf8_string expanded;
     uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
-    const wide_string path = utf8_to_wide(expanded.c_str());
+    // A path of usual length is converted on the stack: a block of the process heap costs most while the output
+    // thread's file calls use that heap too.
+    wchar_t short_path[MAX_PATH];
+    wide_string long_path;
+    const wchar_t* path = short_path;
+    if (utf8_to_wide(short_path, MAX_PATH, expanded.c_str()) + 2 >= MAX_PATH) {
+        long_path = utf8_to_wide(expanded.c_str());
+        path = long_path.text();
+    }
 
     const bool to_file = output_targets.word(output_target_word::save_to_file) != 0;
     const bool to_clipboard = output_targets.word(output_target_word::copy_to_clipboard) != 0;
@@ -32,9 +40,9 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());
     job->configured_path = std::move(configured_path);
     if (to_file) {
-        std::wstring full = full_path_of(path.text());
+        std::wstring full = full_path_of(path);
         if (full.empty())
-            full = path.text();
+            full = path;
         job->kind = log_mode.value() != 0 ? job_kind::append_to_file : job_kind::replace_file;
         if (job->kind == job_kind::append_to_file)
             job->log_entries = 1;

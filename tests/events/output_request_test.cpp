@@ -235,6 +235,19 @@ TEST_F(OutputWriter, EnvironmentReferencesAreExpandedButReportedAsTyped)
     write("here");
     EXPECT_EQ(read_file(folder + "\\expanded.txt"), "here");
 
+    // Past the usual path length, in the system's long form.
+    const std::string long_folder = "\\\\?\\" + folder + "\\" + std::string(240, 'x');
+    const std::string far_file = long_folder + "\\far.txt";
+    ASSERT_GT(far_file.size(), static_cast<std::size_t>(MAX_PATH));
+    CreateDirectoryW(wide(long_folder).c_str(), nullptr);
+    SetEnvironmentVariableW(L"VELMORA_OUTPUT_FOLDER", wide(long_folder).c_str());
+    output_path.set("%VELMORA_OUTPUT_FOLDER%\\far.txt");
+    write("far");
+    EXPECT_EQ(read_file(far_file), "far");
+    DeleteFileW(wide(far_file).c_str());
+    RemoveDirectoryW(wide(long_folder).c_str());
+    SetEnvironmentVariableW(L"VELMORA_OUTPUT_FOLDER", wide(folder).c_str());
+
     output_path.set("%VELMORA_OUTPUT_FOLDER%\\missing folder\\np.txt");
     write("lost");
     expect_one_error_line("%VELMORA_OUTPUT_FOLDER%\\missing folder\\np.txt");
