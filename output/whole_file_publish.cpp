@@ -190,17 +190,18 @@ std::wstring full_path_of(const wchar_t* path)
 
 bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept
 {
-    if (plan.target == target && !target.empty())
+    if (plan.target == target)
         return true;
     try {
-        plan.target = target;
+        publish_plan fresh;
         if (!target.empty()) {
-            plan.temporary = target + temporary_suffix;
-            plan.rename_information = rename_information(target);
+            fresh.target = target;
+            fresh.temporary = target + temporary_suffix;
+            fresh.rename_information = rename_information(target);
         }
+        plan = std::move(fresh);
         return true;
     } catch (const std::bad_alloc&) {
-        plan = publish_plan();
         return false;
     }
 }

@@ -37,7 +37,8 @@ struct publish_plan {
 // folder and a later change of the current folder changes nothing; empty when there is none.
 std::wstring full_path_of(const wchar_t* path);
 
-// Makes the plan the target's unless it is already; false, with the plan empty, when memory runs out.
+// Makes the plan the target's unless it is already (an empty plan for an empty path); false, with the plan as it was,
+// when memory runs out.
 bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept;
 
 // The file whose holder made the last publish give up, and when the next single rename may be tried: kept by the

@@ -7,7 +7,7 @@ namespace stand_in {
 
 // Time spent inside the stand-in host's calls that a formatting makes (looking its services up, asking for the track
 // and the volume, compiling a script, formatting with it): the host's own cost, which a benchmark takes out of a
-// write to find what the component itself spends. Any thread.
+// write to find what the component itself spends. Service lookups count whatever they are for. Any thread.
 class formatting_clock {
 public:
     static double seconds() noexcept;
