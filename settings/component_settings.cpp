@@ -7,7 +7,9 @@ const char default_now_playing_script[] = "$if(%isplaying%,\r\n$if(%ispaused%,\r
 const char default_exit_text[] = "not running";
 
 // Defined in one translation unit, in this order: the order of construction is the order of the settings
-// registry, newest first, and so the order in which the settings are saved.
+// registry, newest first, and so the order in which the settings are saved. The added outputs come first, so that
+// their record, the newest, is saved after the seven of old.
+added_outputs_setting added_outputs({0x5B1E7C2A, 0x3F64, 0x4C1D, {0x9A, 0x07, 0xE2, 0x58, 0x31, 0xC6, 0x4B, 0x9D}});
 config_string now_playing_script({0xDA9DCD74, 0x54C3, 0x43C4, {0xBA, 0xC5, 0x8B, 0x43, 0x70, 0xEB, 0x51, 0x65}},
                                  default_now_playing_script);
 config_string output_path({0xCBC3E777, 0x9C0A, 0x425A, {0x8A, 0x9A, 0x18, 0x88, 0xC3, 0xC8, 0xC9, 0xE6}}, "");

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "settings/added_outputs.h"
 #include "settings/config_variable.h"
 #include "text/output_encoding.h"
 
@@ -31,6 +32,8 @@ enum class output_target_word : std::size_t {
 };
 
 extern config_block<event_word, 10> event_settings;
+// The outputs after the first, in order.
+extern added_outputs_setting added_outputs;
 extern config_block<output_target_word, 8> output_targets;
 
 extern const char default_now_playing_script[];

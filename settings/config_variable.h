@@ -23,6 +23,8 @@ public:
     const GUID& guid() const noexcept { return guid_; }
     config_variable* next() const noexcept { return next_; }
 
+    // A setting that holds nothing beyond what an older configuration knew may leave its record out.
+    virtual bool worth_saving() const noexcept { return true; }
     virtual void write_value(kestrune::write_stream& stream, kestrune::abort_signal& abort) = 0;
     // The stream holds exactly the stored payload of size bytes.
     virtual void read_value(kestrune::read_stream& stream, std::uint64_t size, kestrune::abort_signal& abort) = 0;

@@ -46,6 +46,8 @@ config_variable* find_variable(const GUID& guid) noexcept
 void write_settings(kestrune::write_stream& stream, kestrune::abort_signal& abort)
 {
     for (config_variable* variable = settings_registry(); variable != nullptr; variable = variable->next()) {
+        if (!variable->worth_saving())
+            continue;
         payload_buffer payload;
         variable->write_value(payload, abort);
         const auto length = static_cast<std::uint32_t>(payload.bytes().size());

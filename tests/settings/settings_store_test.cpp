@@ -10,6 +10,7 @@
 
 #include "boundary/host_exceptions.h"
 #include "host/doubles/memory_streams.h"
+#include "settings/added_outputs.h"
 #include "settings/component_settings.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/heap_sweep.h"
@@ -24,11 +25,12 @@ struct settings_values {
     std::int32_t encoding, log;
     std::array<std::uint32_t, 10> events;
     std::array<std::uint32_t, 8> targets;
+    std::vector<output_settings> added;
 
     bool operator==(const settings_values& other) const
     {
         return script == other.script && path == other.path && exit == other.exit && encoding == other.encoding &&
-               log == other.log && events == other.events && targets == other.targets;
+               log == other.log && events == other.events && targets == other.targets && added == other.added;
     }
 };
 
@@ -40,6 +42,7 @@ const settings_values defaults = {
     0,
     {1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
     {1, 0, 0, 0, 0, 0, 0, 0},
+    {},
 };
 
 settings_values current()
@@ -50,7 +53,8 @@ settings_values current()
                            output_encoding.value(),
                            log_mode.value(),
                            event_settings.words(),
-                           output_targets.words()};
+                           output_targets.words(),
+                           added_outputs.outputs()};
     return values;
 }
 
@@ -63,10 +67,19 @@ void apply(const settings_values& values)
     log_mode.set(values.log);
     event_settings.set_words(values.events);
     output_targets.set_words(values.targets);
+    added_outputs.outputs() = values.added;
 }
 
-const settings_values changed = {
-    "%title%", "C:\\out.txt", "gone", 3, 1, {0, 1, 0, 1, 1, 250, 7, 8, 9, 10}, {0, 1, 2, 3, 4, 5, 6, 7}};
+const settings_values changed = {"%title%",
+                                 "C:\\out.txt",
+                                 "gone",
+                                 3,
+                                 1,
+                                 {0, 1, 0, 1, 1, 250, 7, 8, 9, 10},
+                                 {0, 1, 2, 3, 4, 5, 6, 7},
+                                 {{false, "title.txt", "%title%", 2, true, "", false, true, false, true},
+                                  {true, "%TEMP%\\\xC3\xA9.txt", "[%artist%]", 3, false, "bye", true, false, true,
+                                   false}}};
 
 // Stored GUID bytes: 32-bit field and both 16-bit fields little-endian, then the eight bytes.
 const std::string script_guid("\x74\xCD\x9D\xDA\xC3\x54\xC4\x43\xBA\xC5\x8B\x43\x70\xEB\x51\x65", 16);
@@ -76,6 +89,7 @@ const std::string encoding_guid("\x9A\x88\x39\x80\xFB\xCE\x08\x40\x99\x00\x67\xE
 const std::string log_guid("\xCE\xD4\xE4\x33\xAB\x7B\x10\x40\x9E\x81\xC7\xFF\x08\x7E\xE5\x1A", 16);
 const std::string events_guid("\x67\xB6\x43\xA8\xA7\x65\xB3\x43\xB9\x54\x28\x31\x29\x87\x95\xD9", 16);
 const std::string targets_guid("\x1A\x70\x22\x20\x3D\x8B\x89\x42\xAB\xD8\x78\x60\x4C\xF9\x3F\x00", 16);
+const std::string added_guid("\x2A\x7C\x1E\x5B\x64\x3F\x1D\x4C\x9A\x07\xE2\x58\x31\xC6\x4B\x9D", 16);
 const std::string foreign_guid("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10", 16);
 
 std::string le32(std::uint32_t value)
@@ -135,9 +149,38 @@ TEST_F(SettingsStore, SavedSettingsLoadBackWhole)
 {
     apply(changed);
     const std::string saved = save();
+    const std::string added_record = record(added_guid, encode_added_outputs(changed.added));
+    ASSERT_GE(saved.size(), added_record.size());
+    EXPECT_EQ(saved.substr(saved.size() - added_record.size()), added_record) << "the added outputs' record comes last";
     apply(defaults);
     load(saved);
     EXPECT_EQ(current(), changed);
+}
+
+TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
+{
+    const std::string valid = encode_added_outputs(changed.added);
+    const auto with_word = [&](std::size_t offset, std::uint32_t value) {
+        return valid.substr(0, offset) + le32(value) + valid.substr(offset + 4);
+    };
+    std::string zero_in_text = valid;
+    zero_in_text[valid.find("title.txt") + 2] = '\0';
+    const std::string damaged[] = {
+        valid.substr(0, valid.size() - 1), valid + "x", with_word(0, 2), with_word(4, 16), with_word(4, 3),
+        with_word(8, 0x40),                with_word(12, 4), with_word(16, 0xFFFFFFF0), zero_in_text, "",
+    };
+    for (const std::string& payload : damaged) {
+        apply(changed);
+        load(record(added_guid, payload) + record(log_guid, le32(0)));
+        EXPECT_EQ(added_outputs.outputs(), changed.added) << "payload of " << payload.size() << " bytes";
+        EXPECT_EQ(log_mode.value(), 0);
+    }
+    load(record(added_guid, encode_added_outputs({})));
+    EXPECT_TRUE(added_outputs.outputs().empty());
+    EXPECT_EQ(save(), record(targets_guid, words(changed.targets)) + record(events_guid, words(changed.events)) +
+                          record(log_guid, le32(0)) + record(encoding_guid, le32(3)) + record(exit_guid, "gone") +
+                          record(path_guid, "C:\\out.txt") + record(script_guid, "%title%"))
+        << "without added outputs, the seven records of old alone";
 }
 
 TEST_F(SettingsStore, AnEmptyConfigurationKeepsEveryDefault)
@@ -253,6 +296,49 @@ struct load_outcome {
     bool truncated;
 };
 
+// The added outputs' payload read as its format describes it; a damaged one changes nothing.
+void model_added_outputs(const std::string& payload, std::vector<output_settings>& outputs)
+{
+    std::size_t at = 0;
+    const auto word = [&](std::uint32_t& value) {
+        if (payload.size() - at < 4)
+            return false;
+        std::memcpy(&value, payload.data() + at, 4);
+        at += 4;
+        return true;
+    };
+    const auto text = [&](std::string& value) {
+        std::uint32_t length = 0;
+        if (!word(length) || payload.size() - at < length)
+            return false;
+        value = payload.substr(at, length);
+        at += length;
+        return value.find('\0') == std::string::npos;
+    };
+    std::uint32_t version = 0, count = 0;
+    if (!word(version) || version != 1 || !word(count) || count > 15)
+        return;
+    std::vector<output_settings> read(count);
+    for (output_settings& output : read) {
+        std::uint32_t flags = 0, encoding = 0;
+        if (!word(flags) || flags >= 64 || !word(encoding) || encoding > 3 || !text(output.path) ||
+            !text(output.script) || !text(output.exit_text))
+            return;
+        output = {(flags & 1) != 0,
+                  output.path,
+                  output.script,
+                  static_cast<std::int32_t>(encoding),
+                  (flags & 2) != 0,
+                  output.exit_text,
+                  (flags & 4) != 0,
+                  (flags & 8) != 0,
+                  (flags & 16) != 0,
+                  (flags & 32) != 0};
+    }
+    if (at == payload.size())
+        outputs = read;
+}
+
 load_outcome model_load(const std::string& data, settings_values values)
 {
     std::size_t position = 0;
@@ -291,6 +377,8 @@ load_outcome model_load(const std::string& data, settings_values values)
             std::memcpy(values.events.data(), payload.data(), 40);
         else if (guid == targets_guid && payload.size() >= 32)
             std::memcpy(values.targets.data(), payload.data(), 32);
+        else if (guid == added_guid && payload.size() == length)
+            model_added_outputs(payload, values.added);
         if (payload.size() < length)
             return {values, true};
     }
@@ -354,6 +442,7 @@ void expect_old_or_new(const settings_values& now)
     EXPECT_TRUE(now.log == defaults.log || now.log == changed.log);
     EXPECT_TRUE(now.events == defaults.events || now.events == changed.events);
     EXPECT_TRUE(now.targets == defaults.targets || now.targets == changed.targets);
+    EXPECT_TRUE(now.added == defaults.added || now.added == changed.added);
 }
 
 TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
