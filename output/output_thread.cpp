@@ -367,7 +367,6 @@ void submit_output(std::shared_ptr<output_job> job)
         job->report_failure = false;
     make_delivery_window();
     std::shared_ptr<output_job> dropped;
-    bool wake = false;
     {
         std::unique_lock<srw_lock> lock(queue->lock);
         // The clipboard alone, with nothing before it: set now, in order all the same.
@@ -390,16 +389,13 @@ void submit_output(std::shared_ptr<output_job> job)
         if (!merge_into_waiting(job, dropped))
             queue->waiting.push_back(std::move(job));
         queue->waiting_log_entries += entries;
-        wake = queue->thread_running && queue->thread_waiting;
-        if (queue->thread_running && !wake)
+        if (queue->thread_running) {
+            if (queue->thread_waiting)
+                WakeConditionVariable(&queue->work_arrived);
             return;
+        }
     }
-    // Woken once the lock is let go, so that the thread does not wake only to wait for the lock: with the thread
-    // waiting between events, as it mostly is, that would cost every event a second call into the system.
-    if (wake)
-        WakeConditionVariable(&queue->work_arrived);
-    else
-        start_thread_if_wanted();
+    start_thread_if_wanted();
 }
 
 void deliver_output_outcomes()
