@@ -124,19 +124,20 @@ bool delay_scheduler::start_worker()
     return worker_.thread != nullptr;
 }
 
-void delay_scheduler::request_write()
+void delay_scheduler::request_write(output_set outputs)
 {
     if (closed())
         return;
     if (event_settings.word(event_word::delay_enabled) == 0) {
-        queue_now_playing();
+        queue_now_playing(outputs);
         return;
     }
     // No worker is started while the host's services are withdrawn: the write goes at once.
     if (worker_.thread == nullptr && (withdrawn_ || !start_worker())) {
-        queue_now_playing();
+        queue_now_playing(outputs);
         return;
     }
+    add_delayed_outputs(outputs);
     PostThreadMessageW(worker_.thread_id, MSG_ARM_DELAY, arm_delay_wparam, arm_delay_lparam);
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "boundary/host_boundary.h"
+#include "events/now_playing_request.h"
 
 namespace velmora {
 
@@ -21,7 +22,8 @@ public:
     // ended before the module goes away.
     ~delay_scheduler();
 
-    void request_write();
+    // A write of the chosen outputs; with the delay on, one burst writes every output any of its requests chose.
+    void request_write(output_set outputs = every_output);
 
     // At host shut-down: ends the worker and its timer (waiting a moment at most), and from then on writes nothing,
     // so that no write can replace the exit text.

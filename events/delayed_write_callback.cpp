@@ -35,7 +35,7 @@ void delayed_write_callback::run_on_main_thread()
     ran_ = true;
     unclaim();
     if (!scheduler_.closed())
-        queue_now_playing();
+        queue_now_playing(take_delayed_outputs());
 }
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "boundary/host_callback.h"
+#include "events/now_playing_request.h"
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
 #include "output/output_thread.h"
@@ -13,15 +14,25 @@
 namespace velmora {
 
 namespace {
-// How long shut-down waits for the exit text to reach the disk before it gives up on it and reports it.
+// How long shut-down waits for the exit texts to reach the disk before it gives up on them and reports it.
 constexpr DWORD shutdown_limit_ms = 2000;
+
+void queue_exit_text_of(const char* configured_text, bool logging, const output_target& target)
+{
+    utf8_string text(configured_text);
+    substitute_datetime_field(text);
+    if (!logging || !text.empty()) {
+        if (logging)
+            text.append_bytes("\r\n", 2);
+        queue_exit_text(text, target);
+    }
+}
+
 } // namespace
 
 void init_quit_hook::on_startup()
 {
-    utf8_string text;
-    format_now_playing(now_playing_script.text(), text);
-    queue_output(text);
+    queue_outputs(every_output);
 }
 
 void init_quit_hook::on_shutdown()
@@ -41,17 +52,18 @@ void init_quit_hook::on_shutdown()
     } catch (...) {
         keep_first();
     }
+    // Every output's exit text, in output order; one that fails keeps none of the others from being written.
     try {
-        utf8_string text(exit_text.text());
-        substitute_datetime_field(text);
-        const bool logging = log_mode.value() != 0;
-        if (!logging || !text.empty()) {
-            if (logging)
-                text.append_bytes("\r\n", 2);
-            queue_exit_text(text);
-        }
+        queue_exit_text_of(exit_text.text(), log_mode.value() != 0, first_output_target());
     } catch (...) {
         keep_first();
+    }
+    for (const output_settings& output : added_outputs.outputs()) {
+        try {
+            queue_exit_text_of(output.exit_text.c_str(), output.log_mode, added_output_target(output));
+        } catch (...) {
+            keep_first();
+        }
     }
     try {
         const DWORD spent = GetTickCount() - start;

@@ -1,5 +1,7 @@
 #include "events/now_playing_request.h"
 
+#include <utility>
+
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
 #include "settings/component_settings.h"
@@ -7,17 +9,46 @@
 namespace velmora {
 
 namespace {
-// Main thread only, like the writes it follows.
+// Main thread only, like the writes they follow.
 now_playing_listener listener_after_queueing = nullptr;
+output_set delayed_requested = 0;
+output_set delayed_last = 0;
 } // namespace
 
-void queue_now_playing()
+void queue_outputs(output_set outputs)
 {
-    utf8_string text;
-    format_now_playing(now_playing_script.text(), text);
-    queue_output(text);
+    if ((outputs & 1) != 0) {
+        utf8_string text;
+        format_now_playing(now_playing_script.text(), text);
+        queue_output(text);
+    }
+    const std::vector<output_settings>& added = added_outputs.outputs();
+    for (std::size_t index = 0; index < added.size(); ++index) {
+        if ((outputs >> (index + 1) & 1) == 0)
+            continue;
+        utf8_string text;
+        format_now_playing(added[index].script.c_str(), text);
+        queue_output(text, added_output_target(added[index]));
+    }
+}
+
+void queue_now_playing(output_set outputs)
+{
+    queue_outputs(outputs);
     if (listener_after_queueing != nullptr)
         listener_after_queueing();
+}
+
+void add_delayed_outputs(output_set outputs) noexcept
+{
+    delayed_requested |= outputs;
+}
+
+output_set take_delayed_outputs() noexcept
+{
+    if (delayed_requested != 0)
+        delayed_last = std::exchange(delayed_requested, 0);
+    return delayed_last;
 }
 
 void set_now_playing_listener(now_playing_listener listener) noexcept

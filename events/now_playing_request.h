@@ -1,10 +1,23 @@
 #pragma once
 
+#include <cstdint>
+
 namespace velmora {
 
-// Formats the stored script and queues its output: the write of every event, at once or after the delay. The
-// listener, if one is set, is told after each.
-void queue_now_playing();
+// Outputs by bit: bit 0 output 1, bit n the added output n + 1.
+using output_set = std::uint32_t;
+inline constexpr output_set every_output = 0xFFFFFFFF;
+
+// Formats each chosen output's script and queues its text, in output order. The start-up write.
+void queue_outputs(output_set outputs);
+
+// The same for the write of an event, at once or after the delay. The listener, if one is set, is told after it.
+void queue_now_playing(output_set outputs = every_output);
+
+// With the delay on, the outputs that the requests since the last delayed write asked for; once they are taken, a
+// later elapse of the same burst writes them again.
+void add_delayed_outputs(output_set outputs) noexcept;
+output_set take_delayed_outputs() noexcept;
 
 // Told on the main thread after each event's output is queued. The preferences page sets one while it exists, so
 // that its preview follows; the events layer knows nothing of it. Null for none.

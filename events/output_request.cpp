@@ -15,9 +15,21 @@
 
 namespace velmora {
 
-std::shared_ptr<output_job> make_output_job(const utf8_string& text)
+output_target first_output_target() noexcept
 {
-    std::string configured_path(output_path.text());
+    return {output_path.text(), output_targets.word(output_target_word::save_to_file) != 0,
+            output_targets.word(output_target_word::copy_to_clipboard) != 0, output_encoding.value(),
+            log_mode.value() != 0};
+}
+
+output_target added_output_target(const output_settings& output) noexcept
+{
+    return {output.path.c_str(), output.save_to_file, false, output.encoding, output.log_mode};
+}
+
+std::shared_ptr<output_job> make_output_job(const utf8_string& text, const output_target& target)
+{
+    std::string configured_path(target.configured_path);
     if (configured_path.empty())
         return nullptr;
     // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
@@ -33,17 +45,17 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
         path = long_path.text();
     }
 
-    const bool to_file = output_targets.word(output_target_word::save_to_file) != 0;
-    const bool to_clipboard = output_targets.word(output_target_word::copy_to_clipboard) != 0;
+    const bool to_file = target.to_file;
+    const bool to_clipboard = target.to_clipboard;
     if (!to_file && !to_clipboard)
         return nullptr;
-    auto job = std::make_shared<output_job>(to_file ? encoded_text(text, output_encoding.value()) : encoded_text());
+    auto job = std::make_shared<output_job>(to_file ? encoded_text(text, target.encoding) : encoded_text());
     job->configured_path = std::move(configured_path);
     if (to_file) {
         std::wstring full = full_path_of(path);
         if (full.empty())
             full = path;
-        job->kind = log_mode.value() != 0 ? job_kind::append_to_file : job_kind::replace_file;
+        job->kind = target.log_mode ? job_kind::append_to_file : job_kind::replace_file;
         if (job->kind == job_kind::append_to_file)
             job->log_entries = 1;
         job->path = std::move(full);
@@ -55,17 +67,17 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text)
     return job;
 }
 
-void queue_output(const utf8_string& text)
+void queue_output(const utf8_string& text, const output_target& target)
 {
     // What earlier writes left for the main thread comes first, so that it stays in order.
     deliver_output_outcomes();
-    if (std::shared_ptr<output_job> job = make_output_job(text))
+    if (std::shared_ptr<output_job> job = make_output_job(text, target))
         submit_output(std::move(job));
 }
 
-void queue_exit_text(const utf8_string& text)
+void queue_exit_text(const utf8_string& text, const output_target& target)
 {
-    if (std::shared_ptr<output_job> job = make_output_job(text)) {
+    if (std::shared_ptr<output_job> job = make_output_job(text, target)) {
         job->exit_text = true;
         submit_output(std::move(job));
     }

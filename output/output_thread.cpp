@@ -322,8 +322,10 @@ bool merge_into_waiting(const std::shared_ptr<output_job>& job, std::shared_ptr<
     }
     for (auto waiting = queue->waiting.begin(); waiting != queue->waiting.end();) {
         const output_job& older = **waiting;
-        const bool superseded =
-            older.kind == job->kind && (job->kind == job_kind::clipboard_only || older.path == job->path);
+        // Another output's text for the same file leaves the clipboard's text of the first output alone.
+        const bool superseded = older.kind == job->kind &&
+                                (job->kind == job_kind::clipboard_only || older.path == job->path) &&
+                                (job->copy_to_clipboard || !older.copy_to_clipboard);
         if (superseded) {
             if (queue->superseded_count < superseded_limit)
                 queue->superseded[queue->superseded_count++] = std::move(*waiting);

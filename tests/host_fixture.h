@@ -66,6 +66,7 @@ protected:
         output_encoding.set(default_output_encoding);
         log_mode.set(0);
         event_settings.set_words({1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
+        added_outputs.outputs().clear();
         DeleteFileW(path.c_str());
         EXPECT_EQ(audit.findings(), "");
     }

@@ -43,6 +43,21 @@ TEST_F(InitQuitHook, ExitTextRulesDependOnLogMode)
         EXPECT_EQ(GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES, shut.file_expected) << shut.log;
         EXPECT_EQ(file_text(), shut.content) << shut.log;
     }
+
+    // Every output's exit text, in output order, each by its own output's rules.
+    DeleteFileW(path.c_str());
+    log_mode.set(1);
+    exit_text.set("1");
+    output_settings second = default_added_output();
+    second.path = output_path.text();
+    second.encoding = encoding_utf8;
+    second.log_mode = true;
+    second.exit_text = "2";
+    output_settings silent = second;
+    silent.exit_text = "";
+    added_outputs.outputs() = {second, silent};
+    init_quit_hook(sink.scheduler()).on_shutdown();
+    EXPECT_EQ(file_text(), "1\r\n2\r\n");
     exit_text.set(default_exit_text);
 }
 

@@ -108,6 +108,45 @@ TEST_F(PlaybackEventSink, EachNotificationWritesOnlyWhenItsSwitchIsOn)
     EXPECT_EQ(sink.scheduler().worker_thread(), nullptr);
 }
 
+// Output 2 appends "y" to output 1's file, so that the file shows which outputs wrote, and in which order.
+TEST_F(PlaybackEventSink, EveryOutputFollowsItsOwnSwitchesInOutputOrder)
+{
+    output_settings second = default_added_output();
+    second.path = output_path.text();
+    second.script = "y";
+    second.encoding = encoding_utf8;
+    second.log_mode = true;
+    added_outputs.outputs().push_back(second);
+    struct event_kind {
+        event_word word;
+        bool output_settings::*second_switch;
+        std::function<void()> send;
+    };
+    auto& host = host_view();
+    const event_kind kinds[] = {
+        {event_word::on_new_track, &output_settings::on_new_track, [&] { host.on_dynamic_track_info(nullptr); }},
+        {event_word::on_pause, &output_settings::on_pause, [&] { host.on_pause(1); }},
+        {event_word::on_stop, &output_settings::on_stop, [&] { host.on_playback_stop(0); }},
+        {event_word::on_every_second, &output_settings::on_every_second, [&] { host.on_playback_time(1.0); }},
+    };
+    for (const event_kind& kind : kinds) {
+        for (int switches = 0; switches < 4; ++switches) {
+            event_settings.set_word(kind.word, switches & 1);
+            added_outputs.outputs()[0].*kind.second_switch = (switches & 2) != 0;
+            const std::string before = file_text();
+            kind.send();
+            const std::string expected = std::string((switches & 1) != 0 ? "x" : "") + ((switches & 2) != 0 ? "y" : "");
+            EXPECT_EQ(file_text().substr(before.size()), expected) << static_cast<int>(kind.word) << " " << switches;
+        }
+    }
+    std::string expected = file_text() + "xy";
+    host.on_playback_starting(1, 0);
+    hook.on_startup();
+    expected += "xy";
+    EXPECT_EQ(file_text(), expected) << "playback starting and start-up write every output";
+
+}
+
 TEST_F(PlaybackEventSink, TheNewTrackIsReleasedWhenTheWriteThrows)
 {
     stand_in::track_handle track(audit, "notified track", {});
