@@ -24,14 +24,24 @@ struct event_item {
     UINT id;
     const wchar_t* label;
     event_word flag;
+    bool output_settings::*added_flag;
 };
 
 const event_item event_items[] = {
-    {1, L"On new track", event_word::on_new_track},
-    {2, L"On pause", event_word::on_pause},
-    {3, L"On stop", event_word::on_stop},
-    {4, L"On every second", event_word::on_every_second},
+    {1, L"On new track", event_word::on_new_track, &output_settings::on_new_track},
+    {2, L"On pause", event_word::on_pause, &output_settings::on_pause},
+    {3, L"On stop", event_word::on_stop, &output_settings::on_stop},
+    {4, L"On every second", event_word::on_every_second, &output_settings::on_every_second},
 };
+
+// "1: now playing.txt": the output's number and its file's name, or "(no file)".
+std::wstring output_label(std::size_t number, const char* path)
+{
+    const std::wstring wide_path = utf8_to_wide(path).text();
+    const std::size_t slash = wide_path.find_last_of(L"\\/");
+    const std::wstring name = slash == std::wstring::npos ? wide_path : wide_path.substr(slash + 1);
+    return std::to_wstring(number) + L": " + (name.empty() ? L"(no file)" : name);
+}
 
 bool checked(HWND dialog, int control)
 {
@@ -82,6 +92,9 @@ const preferences_dialog::command preferences_dialog::commands[] = {
     {IDC_DELAY_ENABLED, any_notification, &preferences_dialog::write_flag},
     {IDC_EVENTS, any_notification, &preferences_dialog::show_events_menu},
     {IDC_DELAY_MS, EN_KILLFOCUS, &preferences_dialog::write_delay},
+    {IDC_OUTPUT_LIST, CBN_SELCHANGE, &preferences_dialog::select_output},
+    {IDC_ADD_OUTPUT, BN_CLICKED, &preferences_dialog::add_output},
+    {IDC_REMOVE_OUTPUT, BN_CLICKED, &preferences_dialog::remove_output},
 };
 
 HWND preferences_dialog::create(HWND parent) noexcept
@@ -139,22 +152,18 @@ BOOL preferences_dialog::on_init_dialog()
         link_->initialise();
     link_->set_target(link_target);
 
-    uSetDlgItemText(window_, IDC_SCRIPT, now_playing_script.text());
-    uSetDlgItemText(window_, IDC_OUTPUT_PATH, output_path.text());
-    uSetDlgItemText(window_, IDC_EXIT_TEXT, exit_text.text());
-
     encoding_combo_ = GetDlgItem(window_, IDC_ENCODING);
     for (const char* label : encoding_labels)
         SendMessageW(encoding_combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(utf8_to_wide(label).text()));
-    SendMessageW(encoding_combo_, CB_SETCURSEL, static_cast<WPARAM>(output_encoding.value()), 0);
+    output_list_ = GetDlgItem(window_, IDC_OUTPUT_LIST);
+    // Long file names show whole in the open list, whatever the closed box's width.
+    SendMessageW(output_list_, CB_SETDROPPEDWIDTH, 200, 0);
+    selected_ = 0;
+    fill_output_list();
+    show_selected_output();
 
-    CheckDlgButton(window_, IDC_LOG_MODE, log_mode.value() != 0 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(window_, IDC_DELAY_ENABLED,
                    event_settings.word(event_word::delay_enabled) != 0 ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, IDC_SAVE_TO_FILE,
-                   output_targets.word(output_target_word::save_to_file) != 0 ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, IDC_COPY_TO_CLIPBOARD,
-                   output_targets.word(output_target_word::copy_to_clipboard) != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     const HWND spin = GetDlgItem(window_, IDC_DELAY_SPIN);
     SendMessageW(spin, UDM_SETRANGE32, 0, 0x7FFFFFFF);
@@ -218,35 +227,129 @@ void preferences_dialog::update_enabled_states()
     const BOOL delaying = checked(window_, IDC_DELAY_ENABLED);
     for (int control : {IDC_DELAY_MS, IDC_DELAY_SPIN})
         EnableWindow(GetDlgItem(window_, control), delaying);
+    EnableWindow(GetDlgItem(window_, IDC_COPY_TO_CLIPBOARD), selected_ == 0);
+    EnableWindow(GetDlgItem(window_, IDC_ADD_OUTPUT), added_outputs.outputs().size() < max_added_outputs);
+    EnableWindow(GetDlgItem(window_, IDC_REMOVE_OUTPUT), selected_ != 0);
+}
+
+output_settings* preferences_dialog::selected_added() noexcept
+{
+    std::vector<output_settings>& added = added_outputs.outputs();
+    return selected_ != 0 && selected_ <= added.size() ? &added[selected_ - 1] : nullptr;
+}
+
+// The controls show the selected output's settings; the clipboard's box is output 1's alone.
+void preferences_dialog::show_selected_output()
+{
+    const output_settings* added = selected_added();
+    uSetDlgItemText(window_, IDC_SCRIPT, added != nullptr ? added->script.c_str() : now_playing_script.text());
+    uSetDlgItemText(window_, IDC_OUTPUT_PATH, added != nullptr ? added->path.c_str() : output_path.text());
+    uSetDlgItemText(window_, IDC_EXIT_TEXT, added != nullptr ? added->exit_text.c_str() : exit_text.text());
+    SendMessageW(encoding_combo_, CB_SETCURSEL,
+                 static_cast<WPARAM>(added != nullptr ? added->encoding : output_encoding.value()), 0);
+    const bool logging = added != nullptr ? added->log_mode : log_mode.value() != 0;
+    const bool saving =
+        added != nullptr ? added->save_to_file : output_targets.word(output_target_word::save_to_file) != 0;
+    const bool copying = added == nullptr && output_targets.word(output_target_word::copy_to_clipboard) != 0;
+    CheckDlgButton(window_, IDC_LOG_MODE, logging ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_SAVE_TO_FILE, saving ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_COPY_TO_CLIPBOARD, copying ? BST_CHECKED : BST_UNCHECKED);
+    if (initialised_) {
+        refresh_preview();
+        update_enabled_states();
+    }
+}
+
+void preferences_dialog::fill_output_list()
+{
+    SendMessageW(output_list_, CB_RESETCONTENT, 0, 0);
+    SendMessageW(output_list_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(output_label(1, output_path.text()).c_str()));
+    const std::vector<output_settings>& added = added_outputs.outputs();
+    for (std::size_t index = 0; index < added.size(); ++index)
+        SendMessageW(output_list_, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(output_label(index + 2, added[index].path.c_str()).c_str()));
+    SendMessageW(output_list_, CB_SETCURSEL, selected_, 0);
+}
+
+void preferences_dialog::select_output(int)
+{
+    const LRESULT chosen = SendMessageW(output_list_, CB_GETCURSEL, 0, 0);
+    if (chosen == CB_ERR || static_cast<std::size_t>(chosen) > added_outputs.outputs().size())
+        return;
+    selected_ = static_cast<std::size_t>(chosen);
+    show_selected_output();
+}
+
+void preferences_dialog::add_output(int)
+{
+    std::vector<output_settings>& added = added_outputs.outputs();
+    if (added.size() >= max_added_outputs)
+        return;
+    added.push_back(default_added_output());
+    selected_ = added.size();
+    fill_output_list();
+    show_selected_output();
+}
+
+void preferences_dialog::remove_output(int)
+{
+    std::vector<output_settings>& added = added_outputs.outputs();
+    if (selected_ == 0 || selected_ > added.size())
+        return;
+    added.erase(added.begin() + static_cast<std::ptrdiff_t>(selected_ - 1));
+    --selected_;
+    fill_output_list();
+    show_selected_output();
 }
 
 void preferences_dialog::write_text_setting(int control)
 {
     utf8_string text;
     uGetDlgItemText(window_, static_cast<UINT>(control), &text);
-    config_string& setting = control == IDC_SCRIPT        ? now_playing_script
-                             : control == IDC_OUTPUT_PATH ? output_path
-                                                          : exit_text;
-    setting.set(text.c_str());
+    if (output_settings* added = selected_added()) {
+        std::string& setting = control == IDC_SCRIPT        ? added->script
+                               : control == IDC_OUTPUT_PATH ? added->path
+                                                            : added->exit_text;
+        setting = text.c_str();
+    } else {
+        config_string& setting = control == IDC_SCRIPT        ? now_playing_script
+                                 : control == IDC_OUTPUT_PATH ? output_path
+                                                              : exit_text;
+        setting.set(text.c_str());
+    }
+    if (control == IDC_OUTPUT_PATH)
+        fill_output_list();
 }
 
 void preferences_dialog::write_encoding(int)
 {
-    output_encoding.set(static_cast<std::int32_t>(SendMessageW(encoding_combo_, CB_GETCURSEL, 0, 0)));
+    const auto encoding = static_cast<std::int32_t>(SendMessageW(encoding_combo_, CB_GETCURSEL, 0, 0));
+    if (output_settings* added = selected_added())
+        added->encoding = encoding;
+    else
+        output_encoding.set(encoding);
 }
 
 void preferences_dialog::write_flag(int control)
 {
     const std::uint32_t value = checked(window_, control) ? 1 : 0;
+    output_settings* added = selected_added();
     switch (control) {
     case IDC_LOG_MODE:
-        log_mode.set(static_cast<std::int32_t>(value));
+        if (added != nullptr)
+            added->log_mode = value != 0;
+        else
+            log_mode.set(static_cast<std::int32_t>(value));
         break;
     case IDC_SAVE_TO_FILE:
-        output_targets.set_word(output_target_word::save_to_file, value);
+        if (added != nullptr)
+            added->save_to_file = value != 0;
+        else
+            output_targets.set_word(output_target_word::save_to_file, value);
         break;
     case IDC_COPY_TO_CLIPBOARD:
-        output_targets.set_word(output_target_word::copy_to_clipboard, value);
+        if (added == nullptr)
+            output_targets.set_word(output_target_word::copy_to_clipboard, value);
         break;
     default:
         event_settings.set_word(event_word::delay_enabled, value);
@@ -270,22 +373,29 @@ void preferences_dialog::browse_for_output_file(int)
                           path.c_str(), &path, 1))
         return;
     uSetDlgItemText(window_, IDC_OUTPUT_PATH, path.c_str());
-    output_path.set(path.c_str());
+    write_text_setting(IDC_OUTPUT_PATH);
 }
 
 void preferences_dialog::show_events_menu(int)
 {
+    output_settings* added = selected_added();
+    const auto switched_on = [added](const event_item& item) {
+        return added != nullptr ? added->*item.added_flag : event_settings.word(item.flag) != 0;
+    };
     const popup_menu menu;
     for (const event_item& item : event_items)
-        AppendMenuW(menu.get(), MF_STRING | (event_settings.word(item.flag) != 0 ? MF_CHECKED : MF_UNCHECKED), item.id,
-                    item.label);
+        AppendMenuW(menu.get(), MF_STRING | (switched_on(item) ? MF_CHECKED : MF_UNCHECKED), item.id, item.label);
     RECT button;
     GetWindowRect(GetDlgItem(window_, IDC_EVENTS), &button);
     const LONG left = clamped_menu_left(button.left, button.bottom);
     const UINT chosen = static_cast<UINT>(
         TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY, left, button.bottom, 0, window_, nullptr));
     for (const event_item& item : event_items) {
-        if (item.id == chosen)
+        if (item.id != chosen)
+            continue;
+        if (added != nullptr)
+            added->*item.added_flag = !(added->*item.added_flag);
+        else
             event_settings.set_word(item.flag, event_settings.word(item.flag) != 0 ? 0 : 1);
     }
 }

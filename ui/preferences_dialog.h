@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include "settings/added_outputs.h"
 #include "ui/hyperlink_control.h"
 
 namespace velmora {
 
 // The preferences page: every setting in a control, written at once on its notification, and a live preview of
-// the script in the edit box. One object serves each page window in turn.
+// the script in the edit box. The output list chooses the output the controls edit, but the delay's, which all
+// outputs share. One object serves each page window in turn.
 class preferences_dialog {
 public:
     static constexpr wchar_t link_target[] = L"https://velmora.example.org/";
@@ -42,6 +44,13 @@ private:
 
     void refresh_preview() noexcept;
     void update_enabled_states();
+    // The added output being edited, or null for output 1.
+    output_settings* selected_added() noexcept;
+    void show_selected_output();
+    void fill_output_list();
+    void select_output(int control);
+    void add_output(int control);
+    void remove_output(int control);
     void write_text_setting(int control);
     void write_encoding(int control);
     void write_flag(int control);
@@ -53,6 +62,9 @@ private:
     HWND window_ = nullptr;
     std::unique_ptr<hyperlink_control> link_;
     HWND encoding_combo_ = nullptr;
+    HWND output_list_ = nullptr;
+    // 0 for output 1, n for the added output n + 1.
+    std::size_t selected_ = 0;
     bool initialised_ = false;
 };
 

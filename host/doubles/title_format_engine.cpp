@@ -23,6 +23,8 @@ struct function_shape {
 
 constexpr function_shape functions[] = {
     {"if", 2, 3}, {"if2", 2, 2}, {"upper", 1, 1}, {"lower", 1, 1}, {"len", 1, 1},
+    // Written $crlf(): the parentheses always hold one argument, here an empty one.
+    {"crlf", 1, 1},
 };
 
 class parser {
@@ -183,6 +185,8 @@ private:
             const value first = run(item.arguments[0]);
             return first.truth ? first : run(item.arguments[1]);
         }
+        if (name == "crlf")
+            return {"\r\n", false};
         value argument = run(item.arguments[0]);
         if (name == "len") {
             std::size_t characters = 0;

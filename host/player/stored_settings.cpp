@@ -1,7 +1,9 @@
 #include "host/player/stored_settings.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 namespace stand_in {
@@ -24,6 +26,7 @@ constexpr GUID encoding_guid = {0x8039889A, 0xCEFB, 0x4008, {0x99, 0x00, 0x67, 0
 constexpr GUID log_guid = {0x33E4D4CE, 0x7BAB, 0x4010, {0x9E, 0x81, 0xC7, 0xFF, 0x08, 0x7E, 0xE5, 0x1A}};
 constexpr GUID events_guid = {0xA843B667, 0x65A7, 0x43B3, {0xB9, 0x54, 0x28, 0x31, 0x29, 0x87, 0x95, 0xD9}};
 constexpr GUID targets_guid = {0x2022701A, 0x8B3D, 0x4289, {0xAB, 0xD8, 0x78, 0x60, 0x4C, 0xF9, 0x3F, 0x00}};
+constexpr GUID added_outputs_guid = {0x5B1E7C2A, 0x3F64, 0x4C1D, {0x9A, 0x07, 0xE2, 0x58, 0x31, 0xC6, 0x4B, 0x9D}};
 
 const named_setting settings[] = {
     {"now_playing_script", setting_kind::text, script_guid, 0},
@@ -40,6 +43,171 @@ const named_setting settings[] = {
     {"save_to_file", setting_kind::word, targets_guid, 0},
     {"copy_to_clipboard", setting_kind::word, targets_guid, 1},
 };
+
+// An added output as its stored record holds it (docs/added-outputs-record.md).
+struct added_output {
+    std::uint32_t flags = 0x1D; // saved to file, on a new track, a pause and a stop
+    std::uint32_t encoding = 1;
+    std::string path;
+    std::string script = "$if(%isplaying%,\r\n$if(%ispaused%,\r\npaused\r\n,\r\nplaying\r\n): %artist% - %title%,"
+                         "\r\nstopped\r\n)";
+    std::string exit = "not running";
+};
+
+// The per-output settings by name, with the flag each switch is, 0 for a text or the encoding.
+struct output_field {
+    const char* name;
+    std::uint32_t flag;
+};
+const output_field output_fields[] = {
+    {"save_to_file", 1},     {"output_path", 0}, {"now_playing_script", 0}, {"output_encoding", 0},
+    {"log_mode", 2},         {"exit_text", 0},   {"on_new_track", 4},       {"on_pause", 8},
+    {"on_stop", 16},         {"on_every_second", 32},
+};
+constexpr unsigned last_output = 16;
+
+bool take_word(const std::string& bytes, std::size_t& at, std::uint32_t& word)
+{
+    if (bytes.size() - at < 4)
+        return false;
+    std::memcpy(&word, bytes.data() + at, 4);
+    at += 4;
+    return true;
+}
+
+bool take_text(const std::string& bytes, std::size_t& at, std::string& text)
+{
+    std::uint32_t length = 0;
+    if (!take_word(bytes, at, length) || bytes.size() - at < length)
+        return false;
+    text = bytes.substr(at, length);
+    at += length;
+    return true;
+}
+
+bool decode_outputs(const std::string& payload, std::vector<added_output>& outputs)
+{
+    std::size_t at = 0;
+    std::uint32_t version = 0, count = 0;
+    if (!take_word(payload, at, version) || version != 1 || !take_word(payload, at, count) ||
+        count > last_output - 1)
+        return false;
+    outputs.assign(count, {});
+    for (added_output& output : outputs) {
+        if (!take_word(payload, at, output.flags) || !take_word(payload, at, output.encoding) ||
+            !take_text(payload, at, output.path) || !take_text(payload, at, output.script) ||
+            !take_text(payload, at, output.exit))
+            return false;
+    }
+    return at == payload.size();
+}
+
+std::string encode_outputs(const std::vector<added_output>& outputs)
+{
+    std::string bytes;
+    const auto word = [&bytes](std::uint32_t value) { bytes.append(reinterpret_cast<const char*>(&value), 4); };
+    word(1);
+    word(static_cast<std::uint32_t>(outputs.size()));
+    for (const added_output& output : outputs) {
+        word(output.flags);
+        word(output.encoding);
+        for (const std::string* text : {&output.path, &output.script, &output.exit}) {
+            word(static_cast<std::uint32_t>(text->size()));
+            bytes += *text;
+        }
+    }
+    return bytes;
+}
+
+const stored_record* find_record(const std::vector<stored_record>& records, const GUID& guid)
+{
+    for (const stored_record& record : records) {
+        if (std::memcmp(&record.guid, &guid, sizeof(GUID)) == 0)
+            return &record;
+    }
+    return nullptr;
+}
+
+// The added outputs the records hold; none when there is no record (or a damaged one).
+std::vector<added_output> added_outputs_of(const std::vector<stored_record>& records)
+{
+    std::vector<added_output> outputs;
+    const stored_record* record = find_record(records, added_outputs_guid);
+    if (record == nullptr || !decode_outputs(record->payload, outputs))
+        outputs.clear();
+    return outputs;
+}
+
+bool whole_number(const std::string& value, long long& number)
+{
+    std::istringstream input(value);
+    return static_cast<bool>(input >> number) && (input >> std::ws).eof() && number >= INT32_MIN &&
+           number <= UINT32_MAX;
+}
+
+// "N.NAME": the output's number and the setting's name; false for a name of output 1's settings.
+bool split_output_name(const std::string& name, unsigned& output, std::string& field)
+{
+    const std::size_t dot = name.find('.');
+    if (dot == std::string::npos || dot == 0 || name.find_first_not_of("0123456789") != dot)
+        return false;
+    output = static_cast<unsigned>(std::min<std::size_t>(std::stoul(name.substr(0, std::min<std::size_t>(dot, 3))),
+                                                         last_output + 1));
+    field = name.substr(dot + 1);
+    return true;
+}
+
+bool set_output_setting(std::vector<stored_record>& records, unsigned number, const std::string& field,
+                        const std::string& value, std::string& error)
+{
+    if (number < 2 || number > last_output) {
+        error = "outputs 2 to " + std::to_string(last_output) + " are set by number, not output " +
+                std::to_string(number);
+        return false;
+    }
+    const output_field* known = nullptr;
+    for (const output_field& candidate : output_fields) {
+        if (field == candidate.name)
+            known = &candidate;
+    }
+    if (known == nullptr) {
+        error = "an output has no setting called \"" + field + "\"";
+        return false;
+    }
+    std::vector<added_output> outputs = added_outputs_of(records);
+    // Setting output N adds it, and the outputs before it, with the settings a new output starts with.
+    if (outputs.size() < number - 1)
+        outputs.resize(number - 1);
+    added_output& output = outputs[number - 2];
+    long long value_number = 0;
+    if (field == "output_path") {
+        output.path = value;
+    } else if (field == "now_playing_script") {
+        output.script = value;
+    } else if (field == "exit_text") {
+        output.exit = value;
+    } else if (!whole_number(value, value_number) ||
+               (field == "output_encoding" && (value_number < 0 || value_number > 3))) {
+        error = std::to_string(number) + "." + field + " takes " +
+                (field == "output_encoding" ? "0 to 3" : "a whole number") + ", not \"" + value + "\"";
+        return false;
+    } else if (field == "output_encoding") {
+        output.encoding = static_cast<std::uint32_t>(value_number);
+    } else if (value_number != 0) {
+        output.flags |= known->flag;
+    } else {
+        output.flags &= ~known->flag;
+    }
+    const std::string payload = encode_outputs(outputs);
+    for (stored_record& record : records) {
+        if (std::memcmp(&record.guid, &added_outputs_guid, sizeof(GUID)) == 0) {
+            record.payload = payload;
+            return true;
+        }
+    }
+    records.push_back({added_outputs_guid, payload});
+    return true;
+}
 
 } // namespace
 
@@ -81,6 +249,15 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
     const std::size_t equals = assignment.find('=');
     const std::string name = assignment.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
+    unsigned output = 0;
+    std::string field;
+    if (split_output_name(name, output, field)) {
+        if (equals == std::string::npos) {
+            error = "a setting is given as NAME=VALUE: " + assignment;
+            return false;
+        }
+        return set_output_setting(records, output, field, value, error);
+    }
     for (const named_setting& setting : settings) {
         if (name != setting.name)
             continue;
@@ -101,9 +278,8 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
             found->payload = value;
             return true;
         }
-        std::istringstream input(value);
         long long number = 0;
-        if (!(input >> number) || !(input >> std::ws).eof() || number < INT32_MIN || number > UINT32_MAX) {
+        if (!whole_number(value, number)) {
             error = name + " takes a whole number, not \"" + value + "\"";
             return false;
         }
@@ -122,6 +298,14 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
 
 long long number_by_name(const std::vector<stored_record>& records, const std::string& name)
 {
+    unsigned output = 0;
+    std::string field;
+    if (split_output_name(name, output, field)) {
+        const std::vector<added_output> outputs = added_outputs_of(records);
+        if (field != "output_encoding" || output < 2 || output - 2 >= outputs.size())
+            return -1;
+        return outputs[output - 2].encoding;
+    }
     for (const named_setting& setting : settings) {
         if (name != setting.name || setting.kind == setting_kind::text)
             continue;
@@ -142,7 +326,21 @@ std::string setting_names()
     std::string names;
     for (const named_setting& setting : settings)
         names += (names.empty() ? "" : ", ") + std::string(setting.name);
+    names += "; and for outputs 2 to 16, N.NAME with NAME one of ";
+    for (const output_field& field : output_fields)
+        names += std::string(field.name) + (&field == std::end(output_fields) - 1 ? "" : ", ");
     return names;
+}
+
+std::vector<output_file> output_files(const std::vector<stored_record>& records)
+{
+    std::vector<output_file> files;
+    const std::vector<added_output> outputs = added_outputs_of(records);
+    for (std::size_t index = 0; index < outputs.size(); ++index) {
+        if ((outputs[index].flags & 1) != 0 && !outputs[index].path.empty())
+            files.push_back({static_cast<unsigned>(index + 2), outputs[index].path});
+    }
+    return files;
 }
 
 } // namespace stand_in

@@ -35,7 +35,8 @@ const char usage[] =
     "  --speed FACTOR    simulated seconds per real second (default 1)\n"
     "  --config FILE     the host's configuration file, read at start and written at the end (default: none)\n"
     "  --output FILE     sets output_path, and is the file whose writes are printed (default: now-playing.txt)\n"
-    "  --set NAME=VALUE  sets a component setting in the configuration before the run\n"
+    "  --set NAME=VALUE  sets a component setting in the configuration before the run; N.NAME=VALUE sets one of\n"
+    "                    output N (2 to 16), adding it: --set 2.output_path=title.txt --set 2.now_playing_script=%title%\n"
     "  --prefs           opens the preferences page in a host window and plays the playlist over and over\n"
     "                    while it is open; closing the window ends the run\n"
     "  --dll FILE        the component to load (default: velmora.dll beside this program)\n";
@@ -97,13 +98,21 @@ std::vector<std::string> utf8_arguments()
     return result;
 }
 
-// Prints the output file each time it changes: the simulated time, the last event and the new content, decoded in
-// the encoding the component writes now.
+// Prints each output file each time it changes: the simulated time, the last event and the new content, decoded in
+// the encoding the component writes it in now. With several outputs, each line names its output's number.
 class write_watcher {
 public:
-    write_watcher(std::string path, double speed, std::function<int()> encoding)
-        : path_(std::move(path)), speed_(speed), encoding_(std::move(encoding)), start_(GetTickCount())
-    {}
+    struct watched {
+        unsigned number;
+        std::string path;
+    };
+
+    write_watcher(std::vector<watched> files, double speed, std::function<int(unsigned)> encoding)
+        : speed_(speed), encoding_(std::move(encoding)), start_(GetTickCount())
+    {
+        for (watched& file : files)
+            files_.push_back({std::move(file), {}});
+    }
 
     void event(const char* name) { event_ = name; }
 
@@ -112,16 +121,19 @@ public:
 
     void check()
     {
-        std::string content;
-        read_file(path_, content);
-        if (content == last_)
-            return;
-        const bool appended = !last_.empty() && content.compare(0, last_.size(), last_) == 0;
-        const std::string shown =
-            stand_in::console_text(appended ? content.substr(last_.size()) : content, encoding_());
-        last_ = content;
-        std::printf("[%6.1f s] %-16s %s%s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
-                    appended ? "+" : "", shown.c_str());
+        for (watched_file& file : files_) {
+            std::string content;
+            read_file(file.watched.path, content);
+            if (content == file.last)
+                continue;
+            const bool appended = !file.last.empty() && content.compare(0, file.last.size(), file.last) == 0;
+            const std::string shown = stand_in::console_text(
+                appended ? content.substr(file.last.size()) : content, encoding_(file.watched.number));
+            file.last = content;
+            const std::string number = files_.size() > 1 ? std::to_string(file.watched.number) + ": " : "";
+            std::printf("[%6.1f s] %-16s %s%s%s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
+                        number.c_str(), appended ? "+" : "", shown.c_str());
+        }
         std::fflush(stdout);
     }
 
@@ -154,14 +166,35 @@ public:
     bool settle() { return pass(0.05 * (speed_ > 1 ? speed_ : 1)); }
 
 private:
-    std::string path_;
+    struct watched_file {
+        watched watched;
+        std::string last;
+    };
+
+    std::vector<watched_file> files_;
     double speed_;
-    std::function<int()> encoding_;
+    std::function<int(unsigned)> encoding_;
     DWORD start_;
     HWND dialog_ = nullptr;
     std::string event_ = "start-up";
-    std::string last_;
 };
+
+// Output 1's file and those of the added outputs that save to one, their paths expanded as the component does.
+std::vector<write_watcher::watched> watched_files(const std::string& first, kestrune::module_interface& component)
+{
+    stand_in::scripted_abort never;
+    stand_in::memory_write_stream current;
+    component.save_settings(current, never);
+    std::vector<stand_in::stored_record> records;
+    stand_in::parse_records(current.bytes, records);
+    std::vector<write_watcher::watched> files = {{1, first}};
+    for (const stand_in::output_file& added : stand_in::output_files(records)) {
+        wchar_t expanded[32768];
+        const DWORD units = ExpandEnvironmentStringsW(wide(added.path).c_str(), expanded, 32768);
+        files.push_back({added.number, units != 0 && units <= 32768 ? utf8(expanded) : added.path});
+    }
+    return files;
+}
 
 bool parse_options(const std::vector<std::string>& arguments, options& chosen, std::string& error)
 {
@@ -400,15 +433,16 @@ int main()
         }
         component->set_services_ready(1);
 
-        // The encoding the component writes in now, which the page may change during the run.
-        const auto encoding = [component, &never] {
+        // The encoding the component writes an output in now, which the page may change during the run.
+        const auto encoding = [component, &never](unsigned output) {
             stand_in::memory_write_stream current;
             component->save_settings(current, never);
             std::vector<stand_in::stored_record> records;
             stand_in::parse_records(current.bytes, records);
-            return static_cast<int>(stand_in::number_by_name(records, "output_encoding"));
+            return static_cast<int>(stand_in::number_by_name(
+                records, output == 1 ? "output_encoding" : std::to_string(output) + ".output_encoding"));
         };
-        write_watcher watcher(chosen.output, chosen.speed, encoding);
+        write_watcher watcher(watched_files(chosen.output, *component), chosen.speed, encoding);
         try {
             hook->on_startup();
             watcher.settle();

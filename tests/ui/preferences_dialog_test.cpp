@@ -57,6 +57,7 @@ protected:
         log_mode.set(0);
         event_settings.set_words({1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
         output_targets.set_words({1, 0, 0, 0, 0, 0, 0, 0});
+        added_outputs.outputs().clear();
         stand_in_show_file_dialog();
         EXPECT_EQ(audit.findings(), "");
     }
@@ -412,6 +413,84 @@ TEST_F(PreferencesPage, TheEventsMenuInvertsTheChosenFlagOnly)
     EXPECT_EQ(event_settings.word(event_word::on_pause), 0u);
     EXPECT_EQ(event_settings.word(event_word::on_stop), 1u);
     EXPECT_EQ(event_settings.word(event_word::on_every_second), 1u);
+}
+
+// The output list's items, in order.
+std::vector<std::wstring> list_items(HWND list)
+{
+    std::vector<std::wstring> items;
+    for (LRESULT index = 0; index < SendMessageW(list, CB_GETCOUNT, 0, 0); ++index) {
+        std::wstring text(static_cast<std::size_t>(SendMessageW(list, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
+        SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(text.size() - 1);
+        items.push_back(text);
+    }
+    return items;
+}
+
+TEST_F(PreferencesPage, EveryControlButTheDelayEditsTheChosenOutput)
+{
+    output_path.set("C:\\out\\now playing.txt");
+    output_targets.set_word(output_target_word::copy_to_clipboard, 1);
+    open_page();
+    const HWND list = item(IDC_OUTPUT_LIST);
+    EXPECT_EQ(list_items(list), std::vector<std::wstring>{L"1: now playing.txt"});
+    EXPECT_FALSE(IsWindowEnabled(item(IDC_REMOVE_OUTPUT))) << "output 1 cannot be removed";
+
+    notify(IDC_ADD_OUTPUT, BN_CLICKED);
+    ASSERT_EQ(added_outputs.outputs().size(), 1u);
+    EXPECT_EQ(added_outputs.outputs()[0], default_added_output());
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 1) << "the new output is chosen";
+    EXPECT_FALSE(IsWindowEnabled(item(IDC_COPY_TO_CLIPBOARD)));
+    EXPECT_EQ(IsDlgButtonChecked(page.window(), IDC_COPY_TO_CLIPBOARD), BST_UNCHECKED);
+    SetWindowTextW(item(IDC_OUTPUT_PATH), L"C:\\out\\title.txt");
+    notify(IDC_OUTPUT_PATH, EN_KILLFOCUS);
+    type_script(L"%title%");
+    notify(IDC_SCRIPT, EN_KILLFOCUS);
+    SendMessageW(item(IDC_ENCODING), CB_SETCURSEL, 2, 0);
+    notify(IDC_ENCODING, CBN_SELENDOK);
+    click(IDC_LOG_MODE, true);
+    click(IDC_DELAY_ENABLED, true);
+    playback.playing = &song;
+    PostMessageW(page.window(), WM_REFRESH_PREVIEW, 0, 0);
+    pump_messages();
+    EXPECT_EQ(preview(), L"T");
+    menu_script choose_every_second{3};
+    run_events_menu(page.window(), choose_every_second);
+    const output_settings& second = added_outputs.outputs()[0];
+    EXPECT_EQ(second.path, "C:\\out\\title.txt");
+    EXPECT_EQ(second.script, "%title%");
+    EXPECT_EQ(second.encoding, encoding_unicode);
+    EXPECT_TRUE(second.log_mode);
+    EXPECT_TRUE(second.on_every_second);
+    EXPECT_EQ(list_items(list), (std::vector<std::wstring>{L"1: now playing.txt", L"2: title.txt"}));
+    EXPECT_STREQ(output_path.text(), "C:\\out\\now playing.txt") << "output 1 is left alone";
+    EXPECT_EQ(output_encoding.value(), default_output_encoding);
+    EXPECT_EQ(log_mode.value(), 0);
+    EXPECT_EQ(event_settings.word(event_word::on_every_second), 0u);
+    EXPECT_EQ(event_settings.word(event_word::delay_enabled), 1u) << "the delay is every output's";
+
+    // Choosing output 1 again shows its own settings, and the preview its script.
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+    notify(IDC_OUTPUT_LIST, CBN_SELCHANGE);
+    EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\out\\now playing.txt");
+    EXPECT_EQ(IsDlgButtonChecked(page.window(), IDC_LOG_MODE), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(page.window(), IDC_COPY_TO_CLIPBOARD), BST_CHECKED);
+    EXPECT_EQ(preview(), L"playing: A - T");
+
+    for (std::size_t count = 1; count < max_added_outputs; ++count)
+        notify(IDC_ADD_OUTPUT, BN_CLICKED);
+    EXPECT_EQ(added_outputs.outputs().size(), max_added_outputs);
+    EXPECT_FALSE(IsWindowEnabled(item(IDC_ADD_OUTPUT))) << "16 outputs in all";
+    EXPECT_EQ(list_items(list).back(), L"16: (no file)");
+    SendMessageW(list, CB_SETCURSEL, 1, 0);
+    notify(IDC_OUTPUT_LIST, CBN_SELCHANGE);
+    notify(IDC_REMOVE_OUTPUT, BN_CLICKED);
+    EXPECT_EQ(added_outputs.outputs().size(), max_added_outputs - 1);
+    EXPECT_EQ(added_outputs.outputs()[0], default_added_output()) << "output 2 went, the next took its place";
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_ADD_OUTPUT)));
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\out\\now playing.txt");
 }
 
 TEST_F(PreferencesPage, TheEventsMenuStaysOnAMonitor)
