@@ -10,6 +10,7 @@
 #include "host/doubles/player_services.h"
 #include "settings/component_settings.h"
 #include "ui/preferences_dialog.h"
+#include "ui/preferences_ids.h"
 
 // Opens the preferences page in a host window, as a player would, and saves a PNG of it: page_picture OUTPUT.PNG
 
@@ -92,6 +93,11 @@ int main(int argument_count, char** arguments)
     host_services.control.playing = &song;
     velmora::set_service_registry(&host_services.registry);
     velmora::output_path.set("%USERPROFILE%\\now playing.txt");
+    // A second output, the one shown: the title alone in a file of its own.
+    velmora::output_settings title = velmora::default_added_output();
+    title.path = "%USERPROFILE%\\title.txt";
+    title.script = "%title%";
+    velmora::added_outputs.outputs().push_back(title);
 
     RECT frame{0, 0, 0, 0};
     const HWND host = CreateWindowExW(0, L"STATIC", L"Preferences", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
@@ -102,6 +108,9 @@ int main(int argument_count, char** arguments)
         std::printf("the page could not be made\n");
         return 3;
     }
+    SendDlgItemMessageW(window, IDC_OUTPUT_LIST, CB_SETCURSEL, 1, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_OUTPUT_LIST, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_OUTPUT_LIST)));
     GetWindowRect(window, &frame);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
