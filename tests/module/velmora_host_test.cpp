@@ -43,10 +43,14 @@ TEST(VelmoraHost, PlaysAPlaylistAndPrintsEachWriteThenTheExitText)
     const std::wstring common = L"--speed 8 --playlist \"" + std::wstring(playlist.begin(), playlist.end()) +
                                 L"\" --output \"" + std::wstring(output.begin(), output.end()) + L"\" --config \"" +
                                 std::wstring(config.begin(), config.end()) + L"\"";
-    const run_result run = run_host(common + L" --set output_encoding=0 --set exit_text=gone");
+    const std::string title = temp_path("velmora-host-title.txt");
+    const run_result run =
+        run_host(common + L" --set output_encoding=0 --set exit_text=gone --set \"2.output_path=" +
+                 std::wstring(title.begin(), title.end()) +
+                 L"\" --set 2.now_playing_script=%title% --set 2.exit_text= --set 2.output_encoding=0");
     ASSERT_EQ(run.exit_code, 0u) << run.output;
     std::vector<std::string> expected = {"start-up",  "stopped",
-                                         "new track", "playing: Ana - Tune",
+                                         "new track", "1: playing: Ana - Tune", "2: Tune",
                                          "pause",     "paused: Ana - Tune",
                                          "resume",    "playing: Ana - Tune",
                                          "stop",      "stopped",
@@ -60,9 +64,16 @@ TEST(VelmoraHost, PlaysAPlaylistAndPrintsEachWriteThenTheExitText)
     std::ifstream file(output, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "gone");
 
-    // The settings the run set were saved in the host's configuration and are there for the next run.
+    std::ifstream title_file(title, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(title_file), {}), "") << "output 2's exit text is empty";
+    title_file.close();
+
+    // The settings the run set, the added output's too, were saved in the host's configuration and are there for
+    // the next run.
+    DeleteFileA(title.c_str());
     const run_result again = run_host(common);
     EXPECT_EQ(again.exit_code, 0u) << again.output;
+    EXPECT_NE(again.output.find("2: Tune"), std::string::npos) << again.output;
     std::ifstream second(output, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(second), {}), "gone");
 }
@@ -78,7 +89,8 @@ TEST(VelmoraHost, BadInputGetsOneLineAndAFailingExit)
          {std::wstring(L"--playlist nosuch-playlist.txt"),
           L"--playlist \"" + std::wstring(broken.begin(), broken.end()) + L"\"", std::wstring(L"--speed fast"),
           L"--dll nosuch.dll" + valid_playlist, L"--set no_such_setting=1" + valid_playlist,
-          L"--set delay_ms=soon" + valid_playlist}) {
+          L"--set delay_ms=soon" + valid_playlist, L"--set 17.output_path=x" + valid_playlist,
+          L"--set 2.output_encoding=9" + valid_playlist, L"--set 2.no_such_setting=1" + valid_playlist}) {
         const run_result run = run_host(arguments);
         EXPECT_NE(run.exit_code, 0u) << run.output;
         EXPECT_EQ(run.output.rfind("velmora-host: ", 0), 0u) << run.output;
