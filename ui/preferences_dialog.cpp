@@ -271,12 +271,22 @@ void preferences_dialog::fill_output_list()
     SendMessageW(output_list_, CB_SETCURSEL, selected_, 0);
 }
 
+// What the edits hold goes to the output they show before another is shown: a mnemonic may press a button
+// without taking the focus from an edit, whose own write comes only when it loses the focus.
+void preferences_dialog::keep_text_edits()
+{
+    for (int control : {IDC_SCRIPT, IDC_OUTPUT_PATH, IDC_EXIT_TEXT})
+        write_text_setting(control);
+}
+
 void preferences_dialog::select_output(int)
 {
     const LRESULT chosen = SendMessageW(output_list_, CB_GETCURSEL, 0, 0);
     if (chosen == CB_ERR || static_cast<std::size_t>(chosen) > added_outputs.outputs().size())
         return;
+    keep_text_edits();
     selected_ = static_cast<std::size_t>(chosen);
+    SendMessageW(output_list_, CB_SETCURSEL, selected_, 0);
     show_selected_output();
 }
 
@@ -285,6 +295,7 @@ void preferences_dialog::add_output(int)
     std::vector<output_settings>& added = added_outputs.outputs();
     if (added.size() >= max_added_outputs)
         return;
+    keep_text_edits();
     added.push_back(default_added_output());
     selected_ = added.size();
     fill_output_list();
@@ -296,6 +307,7 @@ void preferences_dialog::remove_output(int)
     std::vector<output_settings>& added = added_outputs.outputs();
     if (selected_ == 0 || selected_ > added.size())
         return;
+    keep_text_edits();
     added.erase(added.begin() + static_cast<std::ptrdiff_t>(selected_ - 1));
     --selected_;
     fill_output_list();

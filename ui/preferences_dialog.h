@@ -48,6 +48,7 @@ private:
     output_settings* selected_added() noexcept;
     void show_selected_output();
     void fill_output_list();
+    void keep_text_edits();
     void select_output(int control);
     void add_output(int control);
     void remove_output(int control);

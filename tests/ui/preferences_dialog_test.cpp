@@ -470,9 +470,13 @@ TEST_F(PreferencesPage, EveryControlButTheDelayEditsTheChosenOutput)
     EXPECT_EQ(event_settings.word(event_word::on_every_second), 0u);
     EXPECT_EQ(event_settings.word(event_word::delay_enabled), 1u) << "the delay is every output's";
 
-    // Choosing output 1 again shows its own settings, and the preview its script.
+    // Choosing output 1 again shows its own settings, and the preview its script; an edit that kept the focus is
+    // kept for the output it showed.
+    SetWindowTextW(item(IDC_EXIT_TEXT), L"bye 2");
     SendMessageW(list, CB_SETCURSEL, 0, 0);
     notify(IDC_OUTPUT_LIST, CBN_SELCHANGE);
+    EXPECT_EQ(second.exit_text, "bye 2");
+    EXPECT_STREQ(exit_text.text(), default_exit_text);
     EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\out\\now playing.txt");
     EXPECT_EQ(IsDlgButtonChecked(page.window(), IDC_LOG_MODE), BST_UNCHECKED);
     EXPECT_EQ(IsDlgButtonChecked(page.window(), IDC_COPY_TO_CLIPBOARD), BST_CHECKED);
