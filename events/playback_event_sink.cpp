@@ -22,8 +22,8 @@ void playback_event_sink::request_write_if(event_word switch_word)
         scheduler_.request_write(outputs);
 }
 
-// The first output writes whatever its switches say, as it always has; the outputs after it write on their four
-// switches alone, so that a log of new tracks gets one line per track, not a second one as playback starts.
+// Playback starting writes the first output, as it always has; the outputs after it write on their four switches
+// alone, so that a log of new tracks gets one line per track, not a second one as playback starts.
 void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t)
 {
     scheduler_.request_write(1);
