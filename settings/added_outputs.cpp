@@ -9,7 +9,6 @@ namespace velmora {
 namespace {
 
 constexpr std::uint32_t payload_version = 1;
-constexpr std::size_t string_piece = 256;
 
 constexpr std::uint32_t flag_save_to_file = 1u << 0;
 constexpr std::uint32_t flag_log_mode = 1u << 1;
@@ -151,13 +150,7 @@ void added_outputs_setting::write_value(kestrune::write_stream& stream, kestrune
 void added_outputs_setting::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
 {
     std::string stored;
-    char piece[string_piece];
-    for (;;) {
-        const std::size_t count = stream.read(piece, sizeof piece, abort);
-        stored.append(piece, count);
-        if (count < sizeof piece)
-            break;
-    }
+    read_in_pieces(stream, abort, [&stored](const char* bytes, std::size_t count) { stored.append(bytes, count); });
     decode_added_outputs(stored.data(), stored.size(), outputs_);
 }
 

@@ -5,8 +5,6 @@
 namespace velmora {
 
 namespace {
-constexpr std::size_t string_piece = 256;
-
 config_variable* registry_head = nullptr;
 } // namespace
 
@@ -31,13 +29,7 @@ void config_string::write_value(kestrune::write_stream& stream, kestrune::abort_
 void config_string::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
 {
     doubling_utf8_string stored;
-    char piece[string_piece];
-    for (;;) {
-        const std::size_t count = stream.read(piece, sizeof piece, abort);
-        stored.append_bytes(piece, count);
-        if (count < sizeof piece)
-            break;
-    }
+    read_in_pieces(stream, abort, [&stored](const char* bytes, std::size_t count) { stored.append_bytes(bytes, count); });
     value_.assign(stored.c_str());
 }
 

@@ -41,6 +41,20 @@ private:
 // The newest registered variable, or null.
 config_variable* settings_registry() noexcept;
 
+// Reads the stream to its end a piece at a time, handing each to take(bytes, count), so that what is held grows with
+// what arrives rather than with the length a payload claims.
+template <typename piece_taker>
+void read_in_pieces(kestrune::read_stream& stream, kestrune::abort_signal& abort, piece_taker take)
+{
+    char piece[256];
+    for (;;) {
+        const std::size_t count = stream.read(piece, sizeof piece, abort);
+        take(piece, count);
+        if (count < sizeof piece)
+            return;
+    }
+}
+
 class config_string final : public config_variable {
 public:
     config_string(const GUID& guid, const char* default_text);
