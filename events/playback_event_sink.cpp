@@ -10,12 +10,7 @@ void playback_event_sink::request_write_if(event_word switch_word)
     output_set outputs = event_settings.word(switch_word) != 0 ? 1 : 0;
     const std::vector<output_settings>& added = added_outputs.outputs();
     for (std::size_t index = 0; index < added.size(); ++index) {
-        const output_settings& output = added[index];
-        const bool on = switch_word == event_word::on_new_track ? output.on_new_track
-                        : switch_word == event_word::on_pause   ? output.on_pause
-                        : switch_word == event_word::on_stop    ? output.on_stop
-                                                                : output.on_every_second;
-        if (on)
+        if (added[index].*event_switch(switch_word))
             outputs |= output_set{1} << (index + 1);
     }
     if (outputs != 0)

@@ -32,6 +32,15 @@ enum class output_target_word : std::size_t {
 };
 
 extern config_block<event_word, 10> event_settings;
+
+// An added output's own switch for one of the four events of event_settings.
+constexpr bool output_settings::*event_switch(event_word word) noexcept
+{
+    return word == event_word::on_new_track ? &output_settings::on_new_track
+           : word == event_word::on_pause   ? &output_settings::on_pause
+           : word == event_word::on_stop    ? &output_settings::on_stop
+                                            : &output_settings::on_every_second;
+}
 // The outputs after the first, in order.
 extern added_outputs_setting added_outputs;
 extern config_block<output_target_word, 8> output_targets;

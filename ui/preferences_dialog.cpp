@@ -24,14 +24,13 @@ struct event_item {
     UINT id;
     const wchar_t* label;
     event_word flag;
-    bool output_settings::*added_flag;
 };
 
 const event_item event_items[] = {
-    {1, L"On new track", event_word::on_new_track, &output_settings::on_new_track},
-    {2, L"On pause", event_word::on_pause, &output_settings::on_pause},
-    {3, L"On stop", event_word::on_stop, &output_settings::on_stop},
-    {4, L"On every second", event_word::on_every_second, &output_settings::on_every_second},
+    {1, L"On new track", event_word::on_new_track},
+    {2, L"On pause", event_word::on_pause},
+    {3, L"On stop", event_word::on_stop},
+    {4, L"On every second", event_word::on_every_second},
 };
 
 // "1: now playing.txt": the output's number and its file's name, or "(no file)".
@@ -392,7 +391,7 @@ void preferences_dialog::show_events_menu(int)
 {
     output_settings* added = selected_added();
     const auto switched_on = [added](const event_item& item) {
-        return added != nullptr ? added->*item.added_flag : event_settings.word(item.flag) != 0;
+        return added != nullptr ? added->*event_switch(item.flag) : event_settings.word(item.flag) != 0;
     };
     const popup_menu menu;
     for (const event_item& item : event_items)
@@ -406,7 +405,7 @@ void preferences_dialog::show_events_menu(int)
         if (item.id != chosen)
             continue;
         if (added != nullptr)
-            added->*item.added_flag = !(added->*item.added_flag);
+            added->*event_switch(item.flag) = !(added->*event_switch(item.flag));
         else
             event_settings.set_word(item.flag, event_settings.word(item.flag) != 0 ? 0 : 1);
     }
