@@ -27,6 +27,8 @@ namespace {
 constexpr std::size_t log_backlog_limit = 1000;
 // Jobs given way to that wait for the output thread to free them; beyond these the main thread frees them itself.
 constexpr std::size_t superseded_limit = 64;
+// Files a shut-down that gives up reports, more than the outputs there can be.
+constexpr std::size_t timeout_report_limit = 32;
 
 // Posted by the output thread to the delivery window: outcomes are waiting.
 constexpr UINT WM_OUTPUT_OUTCOMES = WM_APP + 0x3A1;
@@ -428,17 +430,26 @@ bool wait_for_output(DWORD limit_ms)
 void finish_output_at_shutdown(DWORD limit_ms)
 {
     const DWORD start = GetTickCount();
-    std::shared_ptr<const output_job> timed_out;
+    // The newest unfinished job of each file, newest first; fixed, so that giving up allocates nothing.
+    std::array<std::shared_ptr<const output_job>, timeout_report_limit> timed_out;
+    std::size_t timed_out_count = 0;
+    const auto give_up_on = [&](const std::shared_ptr<const output_job>& job) {
+        if (job->kind == job_kind::clipboard_only || timed_out_count == timed_out.size())
+            return;
+        for (std::size_t index = 0; index < timed_out_count; ++index) {
+            if (timed_out[index]->path == job->path)
+                return;
+        }
+        timed_out[timed_out_count++] = job;
+    };
     kernel_handle ending_thread;
     // Done or given up, in one decision: nothing the thread does after it is delivered.
     wait_until_idle(start, limit_ms, [&](bool done) {
         if (!done) {
-            for (auto job = queue->waiting.rbegin(); job != queue->waiting.rend() && !timed_out; ++job) {
-                if ((*job)->kind != job_kind::clipboard_only)
-                    timed_out = *job;
-            }
-            if (!timed_out && queue->in_progress != nullptr && queue->in_progress->kind != job_kind::clipboard_only)
-                timed_out = queue->in_progress;
+            for (auto job = queue->waiting.rbegin(); job != queue->waiting.rend(); ++job)
+                give_up_on(*job);
+            if (queue->in_progress != nullptr)
+                give_up_on(queue->in_progress);
             queue->waiting.clear();
             for (std::size_t index = 0; index < queue->superseded_count; ++index)
                 queue->superseded[index].reset();
@@ -478,9 +489,13 @@ void finish_output_at_shutdown(DWORD limit_ms)
                 first_failure = std::current_exception();
         }
     }
-    if (timed_out != nullptr && timed_out->report_failure) {
+    // One line for each file given up on, in the order its jobs came.
+    while (timed_out_count > 0) {
+        const std::shared_ptr<const output_job> job = std::move(timed_out[--timed_out_count]);
+        if (!job->report_failure)
+            continue;
         try {
-            deliver_output_outcome(*timed_out, {ERROR_TIMEOUT, true});
+            deliver_output_outcome(*job, {ERROR_TIMEOUT, true});
         } catch (...) {
             if (!first_failure)
                 first_failure = std::current_exception();

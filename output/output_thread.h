@@ -26,12 +26,12 @@ void deliver_output_outcomes();
 // ours may own the clipboard), for limit_ms at most; then delivers what came back. False at the limit.
 bool wait_for_output(DWORD limit_ms);
 
-// Main thread, at host shut-down, once the exit text is queued: waits as wait_for_output, and at the limit gives up
-// in one decision: the jobs still waiting are dropped, no further file call of the one in progress starts (its call
-// in progress is cancelled where the system can), nothing it comes to is delivered, and the newest unfinished job
-// that has a file is reported as timed out. The thread ends once it is free; when it was not given up on, the wait
-// takes in its end, within the same limit. A later job starts a new one. What came back is delivered whatever a
-// receiver throws; the first exception then passes.
+// Main thread, at host shut-down, once the exit text is queued: waits as wait_for_output, and at the limit gives up in
+// one decision: the jobs still waiting are dropped, no further file call of the one in progress starts (its call in
+// progress is cancelled where the system can), nothing it comes to is delivered, and each file with an unfinished job
+// is reported as timed out, once, named as its newest job names it. The thread ends once it is free; when it was not
+// given up on, the wait takes in its end, within the same limit. A later job starts a new one. What came back is
+// delivered whatever a receiver throws; the first exception then passes.
 void finish_output_at_shutdown(DWORD limit_ms);
 
 // Main thread, when the host clears the services-ready flag: the thread ends once its queue is empty, no thread is
