@@ -4,6 +4,7 @@
 
 #include "settings/added_outputs.h"
 #include "settings/config_variable.h"
+#include "settings/overlay_setting.h"
 #include "text/output_encoding.h"
 
 namespace velmora {
@@ -44,6 +45,8 @@ constexpr bool output_settings::*event_switch(event_word word) noexcept
 // The outputs after the first, in order.
 extern added_outputs_setting added_outputs;
 extern config_block<output_target_word, 8> output_targets;
+// The browser overlay served on loopback.
+extern overlay_setting overlay;
 
 extern const char default_now_playing_script[];
 extern const char default_exit_text[];

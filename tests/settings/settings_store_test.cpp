@@ -26,11 +26,14 @@ struct settings_values {
     std::array<std::uint32_t, 10> events;
     std::array<std::uint32_t, 8> targets;
     std::vector<output_settings> added;
+    bool overlay_on;
+    std::uint16_t overlay_port;
 
     bool operator==(const settings_values& other) const
     {
         return script == other.script && path == other.path && exit == other.exit && encoding == other.encoding &&
-               log == other.log && events == other.events && targets == other.targets && added == other.added;
+               log == other.log && events == other.events && targets == other.targets && added == other.added &&
+               overlay_on == other.overlay_on && overlay_port == other.overlay_port;
     }
 };
 
@@ -43,18 +46,16 @@ const settings_values defaults = {
     {1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
     {1, 0, 0, 0, 0, 0, 0, 0},
     {},
+    false,
+    41837,
 };
 
 settings_values current()
 {
-    settings_values values{now_playing_script.text(),
-                           output_path.text(),
-                           exit_text.text(),
-                           output_encoding.value(),
-                           log_mode.value(),
-                           event_settings.words(),
-                           output_targets.words(),
-                           added_outputs.outputs()};
+    settings_values values{
+        now_playing_script.text(), output_path.text(),     exit_text.text(),       output_encoding.value(),
+        log_mode.value(),          event_settings.words(), output_targets.words(), added_outputs.outputs(),
+        overlay.enabled(),         overlay.port()};
     return values;
 }
 
@@ -68,18 +69,21 @@ void apply(const settings_values& values)
     event_settings.set_words(values.events);
     output_targets.set_words(values.targets);
     added_outputs.outputs() = values.added;
+    overlay.set(values.overlay_on, values.overlay_port);
 }
 
-const settings_values changed = {"%title%",
-                                 "C:\\out.txt",
-                                 "gone",
-                                 3,
-                                 1,
-                                 {0, 1, 0, 1, 1, 250, 7, 8, 9, 10},
-                                 {0, 1, 2, 3, 4, 5, 6, 7},
-                                 {{false, "title.txt", "%title%", 2, true, "", false, true, false, true},
-                                  {true, "%TEMP%\\\xC3\xA9.txt", "[%artist%]", 3, false, "bye", true, false, true,
-                                   false}}};
+const settings_values changed = {
+    "%title%",
+    "C:\\out.txt",
+    "gone",
+    3,
+    1,
+    {0, 1, 0, 1, 1, 250, 7, 8, 9, 10},
+    {0, 1, 2, 3, 4, 5, 6, 7},
+    {{false, "title.txt", "%title%", 2, true, "", false, true, false, true},
+     {true, "%TEMP%\\\xC3\xA9.txt", "[%artist%]", 3, false, "bye", true, false, true, false}},
+    true,
+    8081};
 
 // Stored GUID bytes: 32-bit field and both 16-bit fields little-endian, then the eight bytes.
 const std::string script_guid("\x74\xCD\x9D\xDA\xC3\x54\xC4\x43\xBA\xC5\x8B\x43\x70\xEB\x51\x65", 16);
@@ -90,6 +94,7 @@ const std::string log_guid("\xCE\xD4\xE4\x33\xAB\x7B\x10\x40\x9E\x81\xC7\xFF\x08
 const std::string events_guid("\x67\xB6\x43\xA8\xA7\x65\xB3\x43\xB9\x54\x28\x31\x29\x87\x95\xD9", 16);
 const std::string targets_guid("\x1A\x70\x22\x20\x3D\x8B\x89\x42\xAB\xD8\x78\x60\x4C\xF9\x3F\x00", 16);
 const std::string added_guid("\x2A\x7C\x1E\x5B\x64\x3F\x1D\x4C\x9A\x07\xE2\x58\x31\xC6\x4B\x9D", 16);
+const std::string overlay_guid("\xE9\xD2\x41\x7C\x5A\x0B\x83\x4F\xA6\x1D\x3E\x92\x58\xC7\x04\xBB", 16);
 const std::string foreign_guid("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10", 16);
 
 std::string le32(std::uint32_t value)
@@ -149,9 +154,11 @@ TEST_F(SettingsStore, SavedSettingsLoadBackWhole)
 {
     apply(changed);
     const std::string saved = save();
-    const std::string added_record = record(added_guid, encode_added_outputs(changed.added));
-    ASSERT_GE(saved.size(), added_record.size());
-    EXPECT_EQ(saved.substr(saved.size() - added_record.size()), added_record) << "the added outputs' record comes last";
+    const std::string newer_records =
+        record(added_guid, encode_added_outputs(changed.added)) + record(overlay_guid, le32(1) + le32(1) + le32(8081));
+    ASSERT_GE(saved.size(), newer_records.size());
+    EXPECT_EQ(saved.substr(saved.size() - newer_records.size()), newer_records)
+        << "the added outputs' record, then the overlay's, come last";
     apply(defaults);
     load(saved);
     EXPECT_EQ(current(), changed);
@@ -166,8 +173,16 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
     std::string zero_in_text = valid;
     zero_in_text[valid.find("title.txt") + 2] = '\0';
     const std::string damaged[] = {
-        valid.substr(0, valid.size() - 1), valid + "x", with_word(0, 2), with_word(4, 16), with_word(4, 3),
-        with_word(8, 0x40),                with_word(12, 4), with_word(16, 0xFFFFFFF0), zero_in_text, "",
+        valid.substr(0, valid.size() - 1),
+        valid + "x",
+        with_word(0, 2),
+        with_word(4, 16),
+        with_word(4, 3),
+        with_word(8, 0x40),
+        with_word(12, 4),
+        with_word(16, 0xFFFFFFF0),
+        zero_in_text,
+        "",
     };
     for (const std::string& payload : damaged) {
         apply(changed);
@@ -175,12 +190,28 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
         EXPECT_EQ(added_outputs.outputs(), changed.added) << "payload of " << payload.size() << " bytes";
         EXPECT_EQ(log_mode.value(), 0);
     }
+    // The overlay's record the same way: a version, a switch of 0 or 1 and a port of 1 to 65535, exactly.
+    const std::string overlay_damaged[] = {le32(1) + le32(0),
+                                           le32(1) + le32(0) + le32(80) + "x",
+                                           le32(2) + le32(0) + le32(80),
+                                           le32(1) + le32(2) + le32(80),
+                                           le32(1) + le32(0) + le32(0),
+                                           le32(1) + le32(0) + le32(65536)};
+    for (const std::string& payload : overlay_damaged) {
+        apply(changed);
+        load(record(overlay_guid, payload) + record(log_guid, le32(0)));
+        EXPECT_TRUE(overlay.enabled() && overlay.port() == 8081) << "payload of " << payload.size() << " bytes";
+        EXPECT_EQ(log_mode.value(), 0);
+    }
+    load(record(overlay_guid, le32(1) + le32(0) + le32(65535)));
+    EXPECT_TRUE(!overlay.enabled() && overlay.port() == 65535);
+    overlay.set(false, 41837);
     load(record(added_guid, encode_added_outputs({})));
     EXPECT_TRUE(added_outputs.outputs().empty());
     EXPECT_EQ(save(), record(targets_guid, words(changed.targets)) + record(events_guid, words(changed.events)) +
                           record(log_guid, le32(0)) + record(encoding_guid, le32(3)) + record(exit_guid, "gone") +
                           record(path_guid, "C:\\out.txt") + record(script_guid, "%title%"))
-        << "without added outputs, the seven records of old alone";
+        << "without added outputs and with the overlay's defaults, the seven records of old alone";
 }
 
 TEST_F(SettingsStore, AnEmptyConfigurationKeepsEveryDefault)
@@ -324,16 +355,9 @@ void model_added_outputs(const std::string& payload, std::vector<output_settings
         if (!word(flags) || flags >= 64 || !word(encoding) || encoding > 3 || !text(output.path) ||
             !text(output.script) || !text(output.exit_text))
             return;
-        output = {(flags & 1) != 0,
-                  output.path,
-                  output.script,
-                  static_cast<std::int32_t>(encoding),
-                  (flags & 2) != 0,
-                  output.exit_text,
-                  (flags & 4) != 0,
-                  (flags & 8) != 0,
-                  (flags & 16) != 0,
-                  (flags & 32) != 0};
+        output = {(flags & 1) != 0,  output.path,      output.script,    static_cast<std::int32_t>(encoding),
+                  (flags & 2) != 0,  output.exit_text, (flags & 4) != 0, (flags & 8) != 0,
+                  (flags & 16) != 0, (flags & 32) != 0};
     }
     if (at == payload.size())
         outputs = read;
@@ -379,6 +403,14 @@ load_outcome model_load(const std::string& data, settings_values values)
             std::memcpy(values.targets.data(), payload.data(), 32);
         else if (guid == added_guid && payload.size() == length)
             model_added_outputs(payload, values.added);
+        else if (guid == overlay_guid && payload.size() == 12 && length == 12) {
+            std::uint32_t stored[3];
+            std::memcpy(stored, payload.data(), 12);
+            if (stored[0] == 1 && stored[1] <= 1 && stored[2] >= 1 && stored[2] <= 65535) {
+                values.overlay_on = stored[1] == 1;
+                values.overlay_port = static_cast<std::uint16_t>(stored[2]);
+            }
+        }
         if (payload.size() < length)
             return {values, true};
     }
@@ -443,6 +475,7 @@ void expect_old_or_new(const settings_values& now)
     EXPECT_TRUE(now.events == defaults.events || now.events == changed.events);
     EXPECT_TRUE(now.targets == defaults.targets || now.targets == changed.targets);
     EXPECT_TRUE(now.added == defaults.added || now.added == changed.added);
+    EXPECT_TRUE(now.overlay_port == defaults.overlay_port || now.overlay_port == changed.overlay_port);
 }
 
 TEST_F(SettingsStore, EveryStreamFailurePassesAndLeavesNoPartialValue)
