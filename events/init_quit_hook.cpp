@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include "boundary/host_callback.h"
+#include "boundary/host_services.h"
 #include "events/now_playing_request.h"
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
 #include "output/output_thread.h"
+#include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -32,6 +34,7 @@ void queue_exit_text_of(const char* configured_text, bool logging, const output_
 
 void init_quit_hook::on_startup()
 {
+    apply_overlay_setting();
     queue_outputs(every_output);
 }
 
@@ -46,6 +49,8 @@ void init_quit_hook::on_shutdown()
             first_failure = std::current_exception();
     };
     scheduler_.close();
+    // The overlay's clients are let go first: that takes a moment, and the exit texts have the rest of the limit.
+    stop_overlay(shutdown_limit_ms / 2);
     try {
         // What earlier writes left for the main thread comes before the exit text.
         deliver_output_outcomes();
@@ -79,6 +84,7 @@ void init_quit_hook::on_shutdown()
 void on_services_withdrawn(delay_scheduler& scheduler) noexcept
 {
     scheduler.end_worker();
+    stop_overlay(shutdown_limit_ms);
     withdraw_output();
     host_callbacks::retire();
 }
@@ -88,6 +94,18 @@ void on_services_restored(delay_scheduler& scheduler) noexcept
     host_callbacks::reopen();
     scheduler.restore();
     restore_output();
+    try {
+        apply_overlay_setting();
+    } catch (...) {
+    }
+}
+
+void apply_overlay_setting()
+{
+    if (!overlay.enabled() || !services_ready())
+        stop_overlay(shutdown_limit_ms);
+    else if (overlay_port_served() != overlay.port())
+        start_overlay(overlay.port());
 }
 
 } // namespace velmora

@@ -23,7 +23,12 @@ private:
 // When the host clears the services-ready flag its services may be going, and the module with them, on_shutdown or
 // not: the delay's worker and the output thread end once their work is done, and no callback of ours does anything
 // or is made, and no thread of ours is started, until the flag is set again (restored).
+// The overlay's server ends too, and serves again once restored where it is switched on.
 void on_services_withdrawn(delay_scheduler& scheduler) noexcept;
 void on_services_restored(delay_scheduler& scheduler) noexcept;
+
+// Main thread: serves the overlay on its port when it is switched on (starting anew when the port changed), ends it
+// when it is off. Start-up, the page and a restore of the services call it.
+void apply_overlay_setting();
 
 } // namespace velmora

@@ -4,6 +4,7 @@
 
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
+#include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -17,17 +18,20 @@ output_set delayed_last = 0;
 
 void queue_outputs(output_set outputs)
 {
+    // The overlay shows every output's text at its last write, whether or not it has a file.
+    const std::vector<output_settings>& added = added_outputs.outputs();
     if ((outputs & 1) != 0) {
         utf8_string text;
         format_now_playing(now_playing_script.text(), text);
+        set_overlay_text(0, text.view(), added.size() + 1);
         queue_output(text);
     }
-    const std::vector<output_settings>& added = added_outputs.outputs();
     for (std::size_t index = 0; index < added.size(); ++index) {
         if ((outputs >> (index + 1) & 1) == 0)
             continue;
         utf8_string text;
         format_now_playing(added[index].script.c_str(), text);
+        set_overlay_text(index + 1, text.view(), added.size() + 1);
         queue_output(text, added_output_target(added[index]));
     }
 }

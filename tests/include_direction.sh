@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source of one of the component's layers includes a header from a layer above its own, or from the
 # stand-in host, the tests or the benchmarks, which sit beside the layers and may use any of them. The output thread's
-# layer also stays clear of the settings and the formatting: a job carries everything its thread needs.
+# layer and the overlay's also stay clear of the settings and the formatting: what their threads need is handed over.
 # usage: include_direction.sh SOURCE_DIR        checks the tree
 #        include_direction.sh --planted SOURCE_DIR   checks that an upward include planted in a copy is found
 set -euo pipefail
@@ -9,11 +9,12 @@ set -euo pipefail
 if [ "${1:-}" = "--planted" ]; then
     copy=$(mktemp -d)
     trap 'rm -rf "$copy"' EXIT
-    layer_dirs=(boundary win32 text settings formatting output events ui module)
+    layer_dirs=(boundary win32 text settings formatting output overlay events ui module)
     for dir in "${layer_dirs[@]}"; do cp -r "$2/$dir" "$copy/"; done
     status=0
     for plant in "output/file_step.cpp:settings/component_settings.h" "formatting/text_formatting.cpp:output/output_job.h" \
-                 "events/init_quit_hook.cpp:ui/preferences_window.h" "win32/srw_lock.h:text/utf8_string.h"; do
+                 "events/init_quit_hook.cpp:ui/preferences_window.h" "win32/srw_lock.h:text/utf8_string.h" \
+                 "overlay/http_request.cpp:settings/component_settings.h" "output/file_step.cpp:overlay/overlay_server.h"; do
         file=${plant%%:*}
         cp "$2/$file" "$copy/$file"
         echo "#include \"${plant#*:}\"" >>"$copy/$file"
@@ -29,7 +30,7 @@ fi
 
 root=$1
 # Lowest first; a layer may include its own, the ones of a lower rank, and not those of its forbidden list.
-layers=(boundary win32 text settings formatting output events ui module)
+layers=(boundary win32 text settings formatting output overlay events ui module)
 rank_of() {
     case $1 in
         boundary | win32) echo 0 ;;
@@ -37,15 +38,16 @@ rank_of() {
         settings) echo 2 ;;
         formatting) echo 3 ;;
         output) echo 4 ;;
-        events) echo 5 ;;
-        ui) echo 6 ;;
-        module) echo 7 ;;
+        overlay) echo 5 ;;
+        events) echo 6 ;;
+        ui) echo 7 ;;
+        module) echo 8 ;;
         *) echo none ;;
     esac
 }
 forbidden_for() {
     case $1 in
-        output) echo "settings formatting" ;;
+        output | overlay) echo "settings formatting" ;;
         *) echo "" ;;
     esac
 }

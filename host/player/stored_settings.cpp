@@ -1,7 +1,7 @@
 #include "host/player/stored_settings.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <sstream>
@@ -27,6 +27,8 @@ constexpr GUID log_guid = {0x33E4D4CE, 0x7BAB, 0x4010, {0x9E, 0x81, 0xC7, 0xFF, 
 constexpr GUID events_guid = {0xA843B667, 0x65A7, 0x43B3, {0xB9, 0x54, 0x28, 0x31, 0x29, 0x87, 0x95, 0xD9}};
 constexpr GUID targets_guid = {0x2022701A, 0x8B3D, 0x4289, {0xAB, 0xD8, 0x78, 0x60, 0x4C, 0xF9, 0x3F, 0x00}};
 constexpr GUID added_outputs_guid = {0x5B1E7C2A, 0x3F64, 0x4C1D, {0x9A, 0x07, 0xE2, 0x58, 0x31, 0xC6, 0x4B, 0x9D}};
+constexpr GUID overlay_guid = {0x7C41D2E9, 0x0B5A, 0x4F83, {0xA6, 0x1D, 0x3E, 0x92, 0x58, 0xC7, 0x04, 0xBB}};
+constexpr std::uint32_t default_overlay_port = 41837;
 
 const named_setting settings[] = {
     {"now_playing_script", setting_kind::text, script_guid, 0},
@@ -60,9 +62,9 @@ struct output_field {
     std::uint32_t flag;
 };
 const output_field output_fields[] = {
-    {"save_to_file", 1},     {"output_path", 0}, {"now_playing_script", 0}, {"output_encoding", 0},
-    {"log_mode", 2},         {"exit_text", 0},   {"on_new_track", 4},       {"on_pause", 8},
-    {"on_stop", 16},         {"on_every_second", 32},
+    {"save_to_file", 1}, {"output_path", 0},      {"now_playing_script", 0}, {"output_encoding", 0},
+    {"log_mode", 2},     {"exit_text", 0},        {"on_new_track", 4},       {"on_pause", 8},
+    {"on_stop", 16},     {"on_every_second", 32},
 };
 constexpr unsigned last_output = 16;
 
@@ -89,8 +91,7 @@ bool decode_outputs(const std::string& payload, std::vector<added_output>& outpu
 {
     std::size_t at = 0;
     std::uint32_t version = 0, count = 0;
-    if (!take_word(payload, at, version) || version != 1 || !take_word(payload, at, count) ||
-        count > last_output - 1)
+    if (!take_word(payload, at, version) || version != 1 || !take_word(payload, at, count) || count > last_output - 1)
         return false;
     outputs.assign(count, {});
     for (added_output& output : outputs) {
@@ -151,8 +152,8 @@ bool split_output_name(const std::string& name, unsigned& output, std::string& f
     const std::size_t dot = name.find('.');
     if (dot == std::string::npos || dot == 0 || name.find_first_not_of("0123456789") != dot)
         return false;
-    output = static_cast<unsigned>(std::min<std::size_t>(std::stoul(name.substr(0, std::min<std::size_t>(dot, 3))),
-                                                         last_output + 1));
+    output = static_cast<unsigned>(
+        std::min<std::size_t>(std::stoul(name.substr(0, std::min<std::size_t>(dot, 3))), last_output + 1));
     field = name.substr(dot + 1);
     return true;
 }
@@ -161,8 +162,8 @@ bool set_output_setting(std::vector<stored_record>& records, unsigned number, co
                         const std::string& value, std::string& error)
 {
     if (number < 2 || number > last_output) {
-        error = "outputs 2 to " + std::to_string(last_output) + " are set by number, not output " +
-                std::to_string(number);
+        error =
+            "outputs 2 to " + std::to_string(last_output) + " are set by number, not output " + std::to_string(number);
         return false;
     }
     const output_field* known = nullptr;
@@ -209,6 +210,52 @@ bool set_output_setting(std::vector<stored_record>& records, unsigned number, co
     return true;
 }
 
+// The overlay's record: a version word, the switch and the port; off on the default port when there is none.
+void overlay_of(const std::vector<stored_record>& records, std::uint32_t& on, std::uint32_t& port)
+{
+    on = 0;
+    port = default_overlay_port;
+    const stored_record* record = find_record(records, overlay_guid);
+    std::uint32_t words[3] = {};
+    if (record == nullptr || record->payload.size() != sizeof words)
+        return;
+    std::memcpy(words, record->payload.data(), sizeof words);
+    if (words[0] == 1 && words[1] <= 1 && words[2] >= 1 && words[2] <= 65535) {
+        on = words[1];
+        port = words[2];
+    }
+}
+
+// overlay=0 or 1 switches it; overlay_port=N sets the port and switches it on.
+bool set_overlay_setting(std::vector<stored_record>& records, const std::string& name, const std::string& value,
+                         std::string& error)
+{
+    std::uint32_t on = 0, port = 0;
+    overlay_of(records, on, port);
+    long long number = 0;
+    const bool switch_named = name == "overlay";
+    if (!whole_number(value, number) || number < (switch_named ? 0 : 1) || number > (switch_named ? 1 : 65535)) {
+        error = name + " takes " + (switch_named ? "0 or 1" : "a port of 1 to 65535") + ", not \"" + value + "\"";
+        return false;
+    }
+    if (switch_named)
+        on = static_cast<std::uint32_t>(number);
+    else {
+        on = 1;
+        port = static_cast<std::uint32_t>(number);
+    }
+    const std::uint32_t words[3] = {1, on, port};
+    const std::string payload(reinterpret_cast<const char*>(words), sizeof words);
+    for (stored_record& record : records) {
+        if (std::memcmp(&record.guid, &overlay_guid, sizeof(GUID)) == 0) {
+            record.payload = payload;
+            return true;
+        }
+    }
+    records.push_back({overlay_guid, payload});
+    return true;
+}
+
 } // namespace
 
 bool parse_records(const std::string& bytes, std::vector<stored_record>& records)
@@ -251,6 +298,13 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
     const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
     unsigned output = 0;
     std::string field;
+    if (name == "overlay" || name == "overlay_port") {
+        if (equals == std::string::npos) {
+            error = "a setting is given as NAME=VALUE: " + assignment;
+            return false;
+        }
+        return set_overlay_setting(records, name, value, error);
+    }
     if (split_output_name(name, output, field)) {
         if (equals == std::string::npos) {
             error = "a setting is given as NAME=VALUE: " + assignment;
@@ -326,10 +380,17 @@ std::string setting_names()
     std::string names;
     for (const named_setting& setting : settings)
         names += (names.empty() ? "" : ", ") + std::string(setting.name);
-    names += "; and for outputs 2 to 16, N.NAME with NAME one of ";
+    names += ", overlay, overlay_port; and for outputs 2 to 16, N.NAME with NAME one of ";
     for (const output_field& field : output_fields)
         names += std::string(field.name) + (&field == std::end(output_fields) - 1 ? "" : ", ");
     return names;
+}
+
+std::uint16_t overlay_port_of(const std::vector<stored_record>& records)
+{
+    std::uint32_t on = 0, port = 0;
+    overlay_of(records, on, port);
+    return on != 0 ? static_cast<std::uint16_t>(port) : 0;
 }
 
 std::vector<output_file> output_files(const std::vector<stored_record>& records)

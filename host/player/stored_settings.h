@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ std::string serialise_records(const std::vector<stored_record>& records);
 
 // Applies "NAME=VALUE" to the records: a text setting takes the value as UTF-8, a number setting or word the
 // decimal value. "N.NAME=VALUE" sets a setting of the added output N (2 to 16), adding it and the outputs before it
-// as new outputs where the records have fewer. False with a reason for an unknown name, a bad number or a record that is not there.
+// as new outputs where the records have fewer. False with a reason for an unknown name, a bad number or a record that
+// is not there.
 bool set_by_name(std::vector<stored_record>& records, const std::string& assignment, std::string& error);
 
 // The value of a number setting or word by name, or -1 when the records hold none.
@@ -28,6 +30,9 @@ long long number_by_name(const std::vector<stored_record>& records, const std::s
 
 // The names set_by_name knows, for the usage text.
 std::string setting_names();
+
+// The port the overlay is served on, 0 when it is off.
+std::uint16_t overlay_port_of(const std::vector<stored_record>& records);
 
 // The added outputs (2 to 16) that save to a file, with the path as typed.
 struct output_file {

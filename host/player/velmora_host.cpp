@@ -36,7 +36,9 @@ const char usage[] =
     "  --config FILE     the host's configuration file, read at start and written at the end (default: none)\n"
     "  --output FILE     sets output_path, and is the file whose writes are printed (default: now-playing.txt)\n"
     "  --set NAME=VALUE  sets a component setting in the configuration before the run; N.NAME=VALUE sets one of\n"
-    "                    output N (2 to 16), adding it: --set 2.output_path=title.txt --set 2.now_playing_script=%title%\n"
+    "                    output N (2 to 16), adding it: --set 2.output_path=title.txt --set "
+    "2.now_playing_script=%title%\n"
+    "                    --set overlay_port=N serves the overlay on port N and prints its address (overlay=0 ends it)\n"
     "  --prefs           opens the preferences page in a host window and plays the playlist over and over\n"
     "                    while it is open; closing the window ends the run\n"
     "  --dll FILE        the component to load (default: velmora.dll beside this program)\n";
@@ -127,8 +129,8 @@ public:
             if (content == file.last)
                 continue;
             const bool appended = !file.last.empty() && content.compare(0, file.last.size(), file.last) == 0;
-            const std::string shown = stand_in::console_text(
-                appended ? content.substr(file.last.size()) : content, encoding_(file.watched.number));
+            const std::string shown = stand_in::console_text(appended ? content.substr(file.last.size()) : content,
+                                                             encoding_(file.watched.number));
             file.last = content;
             const std::string number = files_.size() > 1 ? std::to_string(file.watched.number) + ": " : "";
             std::printf("[%6.1f s] %-16s %s%s%s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
@@ -396,6 +398,7 @@ int main()
         kestrune::module_interface* component = entry(&registry, nullptr);
         component->set_module_names("velmora", "velmora.dll");
         stand_in::scripted_abort never;
+        std::uint16_t overlay_port = 0;
         try {
             stand_in::memory_read_stream stored_stream(stored);
             component->load_settings(stored_stream, never);
@@ -410,6 +413,7 @@ int main()
             }
             stand_in::memory_read_stream edited(stand_in::serialise_records(records));
             component->load_settings(edited, never);
+            overlay_port = stand_in::overlay_port_of(records);
         } catch (const std::exception& failure) {
             FreeLibrary(module);
             return refuse(std::string("the configuration was refused: ") + failure.what());
@@ -445,6 +449,9 @@ int main()
         write_watcher watcher(watched_files(chosen.output, *component), chosen.speed, encoding);
         try {
             hook->on_startup();
+            if (overlay_port != 0)
+                std::printf("overlay: http://127.0.0.1:%u/\n", static_cast<unsigned>(overlay_port));
+            std::fflush(stdout);
             watcher.settle();
             player playing{audit, control, *events, watcher, {}};
             if (chosen.prefs) {

@@ -1,0 +1,526 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "overlay/overlay_server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "output/outcome_delivery.h"
+#include "overlay/http_request.h"
+#include "overlay/overlay_page_resource.h"
+#include "win32/kernel_handle.h"
+#include "win32/message_wait.h"
+#include "win32/socket_handle.h"
+#include "win32/srw_lock.h"
+#include "win32/this_module.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t client_limit = 32;
+// A client that lets this much wait for it has stopped reading: it is dropped rather than held in memory.
+constexpr std::size_t unread_limit = 64 * 1024;
+constexpr DWORD head_limit_ms = 5000;
+constexpr DWORD keep_alive_ms = 15000;
+constexpr DWORD start_limit_ms = 1000;
+// The page's EventSource tries again this long after the connection went, the player restarting say.
+constexpr char stream_start[] = "retry: 2000\n\n";
+
+// What the main thread hands over, under the lock; version counts the changes.
+struct overlay_shared {
+    srw_lock lock;
+    overlay_snapshot snapshot;
+    unsigned long version = 0;
+};
+overlay_shared shared;
+
+// One server's record, shared by the main thread and the server's thread: the one that lets go last frees it, so
+// that a main thread that stopped waiting leaves the thread nothing dangling.
+struct server_record {
+    std::uint16_t port = 0;
+    kernel_handle wake;  // auto-reset: texts changed, or stop
+    kernel_handle ready; // manual-reset: listening, or failed with error
+    std::atomic<bool> stop{false};
+    DWORD error = ERROR_SUCCESS;
+    HMODULE module = nullptr;
+    std::atomic<int> holders{2};
+
+    static void let_go(server_record* record) noexcept
+    {
+        if (--record->holders == 0)
+            delete record;
+    }
+};
+
+// The main thread's view of the server running.
+server_record* running = nullptr;
+kernel_handle running_thread;
+
+const char* status_text(int status) noexcept
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Error";
+    }
+}
+
+std::string response(int status, const char* type, const std::string& body, bool head_only)
+{
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + status_text(status) + "\r\nContent-Type: " + type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n";
+    if (status == 405)
+        text += "Allow: GET, HEAD\r\n";
+    // The page loads nothing from anywhere, and talks to its own server alone.
+    if (std::string_view(type).rfind("text/html", 0) == 0)
+        text += "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+                "connect-src 'self'; img-src data:\r\nReferrer-Policy: no-referrer\r\n";
+    text += "\r\n";
+    if (!head_only)
+        text += body;
+    return text;
+}
+
+std::string refusal(int status)
+{
+    return response(status, "text/plain; charset=utf-8", std::string(status_text(status)) + "\n", false);
+}
+
+std::string stream_event(const overlay_snapshot& snapshot)
+{
+    return "data: " + overlay_json(snapshot) + "\n\n";
+}
+
+std::string_view page_template() noexcept
+{
+    const HMODULE module = this_module();
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDR_OVERLAY_PAGE), MAKEINTRESOURCEW(10));
+    const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr)
+        return {};
+    return {static_cast<const char*>(bytes), SizeofResource(module, found)};
+}
+
+struct client {
+    socket_handle socket;
+    kernel_handle event;
+    std::string received;
+    std::string waiting; // to be sent, from sent on
+    std::size_t sent = 0;
+    DWORD accepted_at = 0;
+    DWORD last_sent_at = 0;
+    bool head_done = false;
+    bool streaming = false;
+    bool close_when_sent = false;
+    bool gone = false;
+};
+
+// The server's thread: its sockets, its clients and the last texts it sent.
+class server {
+public:
+    explicit server(server_record& record) : record_(record) {}
+
+    // Listens, or gives the system's reason why not.
+    DWORD listen_on_loopback()
+    {
+        sockaddr_in address4{};
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(record_.port);
+        address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const DWORD error = add_listener(AF_INET, reinterpret_cast<const sockaddr*>(&address4), sizeof address4);
+        if (error != ERROR_SUCCESS)
+            return error;
+        // ::1 where the system has it; without it, 127.0.0.1 serves alone.
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(record_.port);
+        address6.sin6_addr.s6_addr[15] = 1;
+        add_listener(AF_INET6, reinterpret_cast<const sockaddr*>(&address6), sizeof address6);
+        return ERROR_SUCCESS;
+    }
+
+    void run()
+    {
+        template_ = page_template();
+        while (!record_.stop.load()) {
+            std::vector<HANDLE> handles{record_.wake.get()};
+            for (const listener& each : listeners_)
+                handles.push_back(each.event.get());
+            for (const std::unique_ptr<client>& each : clients_)
+                handles.push_back(each->event.get());
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, next_timeout());
+            if (record_.stop.load())
+                break;
+            for (const listener& each : listeners_)
+                accept_clients(each);
+            take_new_texts();
+            const DWORD now = GetTickCount();
+            for (const std::unique_ptr<client>& each : clients_)
+                serve(*each, now);
+            clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                          [](const std::unique_ptr<client>& each) { return each->gone; }),
+                           clients_.end());
+        }
+    }
+
+private:
+    struct listener {
+        socket_handle socket;
+        kernel_handle event;
+    };
+
+    DWORD add_listener(int family, const sockaddr* address, int size)
+    {
+        listener added;
+        added.socket = socket_handle(socket(family, SOCK_STREAM, IPPROTO_TCP));
+        if (!added.socket.valid())
+            return static_cast<DWORD>(WSAGetLastError());
+        // No other program may take the port over while we listen.
+        BOOL on = TRUE;
+        setsockopt(added.socket.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+        if (family == AF_INET6)
+            setsockopt(added.socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
+        added.event = kernel_handle(WSACreateEvent());
+        if (!added.event.valid())
+            return GetLastError();
+        if (bind(added.socket.get(), address, size) != 0 || listen(added.socket.get(), SOMAXCONN) != 0 ||
+            WSAEventSelect(added.socket.get(), added.event.get(), FD_ACCEPT) != 0)
+            return static_cast<DWORD>(WSAGetLastError());
+        listeners_.push_back(std::move(added));
+        return ERROR_SUCCESS;
+    }
+
+    DWORD next_timeout() const noexcept
+    {
+        DWORD timeout = INFINITE;
+        const DWORD now = GetTickCount();
+        for (const std::unique_ptr<client>& each : clients_) {
+            const DWORD due = each->streaming    ? each->last_sent_at + keep_alive_ms
+                              : !each->head_done ? each->accepted_at + head_limit_ms
+                                                 : INFINITE;
+            if (due == INFINITE)
+                continue;
+            const DWORD left = static_cast<LONG>(due - now) > 0 ? due - now : 0;
+            if (left < timeout)
+                timeout = left;
+        }
+        return timeout;
+    }
+
+    void accept_clients(const listener& from)
+    {
+        WSANETWORKEVENTS events;
+        if (WSAEnumNetworkEvents(from.socket.get(), from.event.get(), &events) != 0 ||
+            (events.lNetworkEvents & FD_ACCEPT) == 0)
+            return;
+        for (;;) {
+            socket_handle accepted(accept(from.socket.get(), nullptr, nullptr));
+            if (!accepted.valid())
+                return;
+            if (clients_.size() >= client_limit) {
+                turn_away(accepted.get());
+                continue;
+            }
+            auto added = std::make_unique<client>();
+            added->event = kernel_handle(WSACreateEvent());
+            if (!added->event.valid() ||
+                WSAEventSelect(accepted.get(), added->event.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0)
+                continue;
+            added->socket = std::move(accepted);
+            added->accepted_at = GetTickCount();
+            clients_.push_back(std::move(added));
+        }
+    }
+
+    // One connection too many: 503 and closed, without waiting for it.
+    static void turn_away(SOCKET socket) noexcept
+    {
+        u_long non_blocking = 1;
+        ioctlsocket(socket, FIONBIO, &non_blocking);
+        const std::string answer = refusal(503);
+        send(socket, answer.data(), static_cast<int>(answer.size()), 0);
+        shutdown(socket, SD_SEND);
+        char discarded[512];
+        while (recv(socket, discarded, sizeof discarded, 0) > 0) {
+        }
+    }
+
+    void take_new_texts()
+    {
+        {
+            const std::lock_guard<srw_lock> lock(shared.lock);
+            if (shared.version == version_ && !snapshot_text_.empty())
+                return;
+            version_ = shared.version;
+            snapshot_ = shared.snapshot;
+        }
+        snapshot_text_ = stream_event(snapshot_);
+        for (const std::unique_ptr<client>& each : clients_) {
+            if (each->streaming)
+                queue_to(*each, snapshot_text_);
+        }
+    }
+
+    void queue_to(client& to, const std::string& bytes)
+    {
+        to.waiting.append(bytes);
+        if (to.waiting.size() - to.sent > unread_limit)
+            to.gone = true;
+    }
+
+    void serve(client& each, DWORD now)
+    {
+        if (each.gone)
+            return;
+        WSANETWORKEVENTS events{};
+        WSAEnumNetworkEvents(each.socket.get(), each.event.get(), &events);
+        if ((events.lNetworkEvents & FD_CLOSE) != 0 && events.iErrorCode[FD_CLOSE_BIT] != 0) {
+            each.gone = true;
+            return;
+        }
+        receive(each);
+        if (each.gone)
+            return;
+        if (!each.head_done) {
+            const std::size_t end = request_head_end(each.received);
+            if (end != 0)
+                answer(each, std::string_view(each.received).substr(0, end));
+            else if (each.received.size() > request_head_limit)
+                respond_and_close(each, refusal(431));
+            else if ((events.lNetworkEvents & FD_CLOSE) != 0 || now - each.accepted_at >= head_limit_ms) {
+                each.gone = true;
+                return;
+            }
+        } else if ((events.lNetworkEvents & FD_CLOSE) != 0) {
+            each.gone = true;
+            return;
+        }
+        if (each.streaming && now - each.last_sent_at >= keep_alive_ms && each.waiting.size() == each.sent)
+            queue_to(each, ": keep-alive\n\n");
+        send_waiting(each, now);
+    }
+
+    void receive(client& each)
+    {
+        char bytes[2048];
+        for (;;) {
+            const int count = recv(each.socket.get(), bytes, sizeof bytes, 0);
+            if (count > 0) {
+                // What comes after the head is not read as anything; the head itself is bounded.
+                if (!each.head_done && each.received.size() <= request_head_limit)
+                    each.received.append(bytes, static_cast<std::size_t>(count));
+                continue;
+            }
+            if (count < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+                each.gone = true;
+            return;
+        }
+    }
+
+    void answer(client& each, std::string_view head)
+    {
+        each.head_done = true;
+        const request_decision decision =
+            decide_request(head, record_.port, static_cast<unsigned>(snapshot_.texts.size()));
+        if (decision.status != 200) {
+            respond_and_close(each, refusal(decision.status));
+            return;
+        }
+        switch (decision.route) {
+        case overlay_route::page:
+            respond_and_close(each, response(200, "text/html; charset=utf-8", overlay_page(template_, snapshot_),
+                                             decision.head_only));
+            return;
+        case overlay_route::json:
+            respond_and_close(
+                each, response(200, "application/json; charset=utf-8", overlay_json(snapshot_), decision.head_only));
+            return;
+        case overlay_route::output_text:
+            respond_and_close(each, response(200, "text/plain; charset=utf-8", snapshot_.texts[decision.output - 1],
+                                             decision.head_only));
+            return;
+        case overlay_route::events:
+            break;
+        }
+        const std::string head_lines = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+                                       "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n";
+        if (decision.head_only) {
+            respond_and_close(each, head_lines);
+            return;
+        }
+        each.streaming = true;
+        queue_to(each, head_lines + stream_start + snapshot_text_);
+    }
+
+    void respond_and_close(client& each, const std::string& bytes)
+    {
+        each.close_when_sent = true;
+        queue_to(each, bytes);
+    }
+
+    void send_waiting(client& each, DWORD now)
+    {
+        while (!each.gone && each.sent < each.waiting.size()) {
+            const int count = send(each.socket.get(), each.waiting.data() + each.sent,
+                                   static_cast<int>(each.waiting.size() - each.sent), 0);
+            if (count <= 0) {
+                if (WSAGetLastError() != WSAEWOULDBLOCK)
+                    each.gone = true;
+                return;
+            }
+            each.sent += static_cast<std::size_t>(count);
+            each.last_sent_at = now;
+        }
+        each.waiting.clear();
+        each.sent = 0;
+        if (each.close_when_sent && !each.gone) {
+            shutdown(each.socket.get(), SD_SEND);
+            each.gone = true;
+        }
+    }
+
+    server_record& record_;
+    std::vector<listener> listeners_;
+    std::vector<std::unique_ptr<client>> clients_;
+    std::string_view template_;
+    overlay_snapshot snapshot_;
+    std::string snapshot_text_;
+    unsigned long version_ = 0;
+};
+
+DWORD WINAPI run_server(void* argument) noexcept
+{
+    auto* record = static_cast<server_record*>(argument);
+    const HMODULE module = record->module;
+    WSADATA data;
+    DWORD error = static_cast<DWORD>(WSAStartup(MAKEWORD(2, 2), &data));
+    if (error == ERROR_SUCCESS) {
+        try {
+            server serving(*record);
+            error = serving.listen_on_loopback();
+            record->error = error;
+            SetEvent(record->ready.get());
+            if (error == ERROR_SUCCESS)
+                serving.run();
+        } catch (const std::bad_alloc&) {
+            record->error = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        WSACleanup();
+    } else
+        record->error = error;
+    SetEvent(record->ready.get());
+    server_record::let_go(record);
+    // Gives back the thread's reference on the module without returning into it.
+    if (module != nullptr)
+        FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+} // namespace
+
+void start_overlay(std::uint16_t port)
+{
+    stop_overlay(start_limit_ms);
+    auto* record = new server_record;
+    record->port = port;
+    record->wake = kernel_handle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    record->ready = kernel_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD error = ERROR_SUCCESS;
+    if (!record->wake.valid() || !record->ready.valid())
+        error = GetLastError();
+    kernel_handle thread;
+    if (error == ERROR_SUCCESS) {
+        record->module = reference_this_module();
+        thread = kernel_handle(CreateThread(nullptr, 0, run_server, record, 0, nullptr));
+        if (!thread.valid()) {
+            error = GetLastError();
+            if (record->module != nullptr)
+                FreeLibrary(record->module);
+        }
+    }
+    if (error != ERROR_SUCCESS) {
+        delete record;
+        report_system_error("Can't serve the overlay on port " + std::to_string(port), error);
+        return;
+    }
+    // Listening takes the thread a moment; one that takes longer reports nothing, and serves once it can.
+    if (wait_answering_sent_messages(record->ready.get(), start_limit_ms) && record->error != ERROR_SUCCESS) {
+        error = record->error;
+        wait_answering_sent_messages(thread.get(), start_limit_ms);
+        server_record::let_go(record);
+        report_system_error("Can't serve the overlay on port " + std::to_string(port), error);
+        return;
+    }
+    running = record;
+    running_thread = std::move(thread);
+}
+
+bool stop_overlay(DWORD limit_ms) noexcept
+{
+    if (running == nullptr)
+        return true;
+    running->stop = true;
+    SetEvent(running->wake.get());
+    const bool ended = wait_answering_sent_messages(running_thread.get(), limit_ms);
+    server_record::let_go(std::exchange(running, nullptr));
+    running_thread.reset();
+    return ended;
+}
+
+std::uint16_t overlay_port_served() noexcept
+{
+    return running != nullptr ? running->port : 0;
+}
+
+void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count)
+{
+    {
+        const std::lock_guard<srw_lock> lock(shared.lock);
+        std::vector<std::string>& texts = shared.snapshot.texts;
+        if (texts.size() == output_count && index < texts.size() && texts[index] == text)
+            return;
+        texts.resize(output_count);
+        if (index < output_count)
+            texts[index].assign(text);
+        ++shared.version;
+    }
+    if (running != nullptr)
+        SetEvent(running->wake.get());
+}
+
+void set_overlay_state(playback_state state)
+{
+    {
+        const std::lock_guard<srw_lock> lock(shared.lock);
+        if (shared.snapshot.state == state)
+            return;
+        shared.snapshot.state = state;
+        ++shared.version;
+    }
+    if (running != nullptr)
+        SetEvent(running->wake.get());
+}
+
+} // namespace velmora

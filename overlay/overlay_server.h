@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include <windows.h>
+
+#include "overlay/overlay_documents.h"
+
+namespace velmora {
+
+// The overlay: a small HTTP server on a thread of its own, listening on the loopback addresses only (127.0.0.1, and
+// ::1 where the system has it). It serves the page, its event stream, the texts as JSON and each output's text, to
+// requests that name this computer's loopback, and to no other site's page. The main thread only hands it texts,
+// under a lock held for a copy; it never touches a socket. The thread makes no host call and keeps the module loaded
+// while it runs.
+
+// Main thread: serves on port, ending a server that runs first. Waits until the thread listens or fails (a second at
+// most, answering sent messages); a failure gives one line, "Error: Can't serve the overlay on port N: REASON".
+void start_overlay(std::uint16_t port);
+
+// Main thread: ends the server, clients connected or not, waiting limit_ms at most for its thread to end (answering
+// sent messages). True when nothing of it runs any more.
+bool stop_overlay(DWORD limit_ms) noexcept;
+
+// Main thread: the port served, 0 when none is.
+std::uint16_t overlay_port_served() noexcept;
+
+// Main thread: output number index + 1 wrote text; output_count outputs exist. Kept while no server runs, for the
+// next one.
+void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count);
+void set_overlay_state(playback_state state);
+
+} // namespace velmora
