@@ -104,7 +104,7 @@ void apply_overlay_setting()
 {
     if (!overlay.enabled() || !services_ready())
         stop_overlay(shutdown_limit_ms);
-    else if (overlay_port_served() != overlay.port())
+    else if (overlay_port_requested() != overlay.port())
         start_overlay(overlay.port());
 }
 

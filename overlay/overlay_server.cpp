@@ -27,6 +27,7 @@ namespace {
 constexpr std::size_t client_limit = 32;
 // A client that lets this much wait for it has stopped reading: it is dropped rather than held in memory.
 constexpr std::size_t unread_limit = 64 * 1024;
+constexpr int send_buffer_size = 16 * 1024;
 constexpr DWORD head_limit_ms = 5000;
 constexpr DWORD keep_alive_ms = 15000;
 constexpr DWORD start_limit_ms = 1000;
@@ -48,6 +49,8 @@ struct server_record {
     kernel_handle wake;  // auto-reset: texts changed, or stop
     kernel_handle ready; // manual-reset: listening, or failed with error
     std::atomic<bool> stop{false};
+    // Set by the thread once error holds why it could not listen.
+    std::atomic<bool> failed{false};
     DWORD error = ERROR_SUCCESS;
     HMODULE module = nullptr;
     std::atomic<int> holders{2};
@@ -59,9 +62,23 @@ struct server_record {
     }
 };
 
-// The main thread's view of the server running.
+// The main thread's view of the server running, and the port asked for, kept after a failure to listen so that the
+// failure is said once.
 server_record* running = nullptr;
 kernel_handle running_thread;
+std::uint16_t requested_port = 0;
+
+bool end_server(DWORD limit_ms) noexcept
+{
+    if (running == nullptr)
+        return true;
+    running->stop = true;
+    SetEvent(running->wake.get());
+    const bool ended = wait_answering_sent_messages(running_thread.get(), limit_ms);
+    server_record::let_go(std::exchange(running, nullptr));
+    running_thread.reset();
+    return ended;
+}
 
 const char* status_text(int status) noexcept
 {
@@ -244,6 +261,10 @@ private:
                 continue;
             }
             auto added = std::make_unique<client>();
+            // A client that stops reading is noticed once a bounded amount waits for it, not megabytes of the
+            // system's buffers later.
+            int buffer = send_buffer_size;
+            setsockopt(accepted.get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
             added->event = kernel_handle(WSACreateEvent());
             if (!added->event.valid() ||
                 WSAEventSelect(accepted.get(), added->event.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0)
@@ -305,10 +326,10 @@ private:
             return;
         if (!each.head_done) {
             const std::size_t end = request_head_end(each.received);
-            if (end != 0)
-                answer(each, std::string_view(each.received).substr(0, end));
-            else if (each.received.size() > request_head_limit)
+            if (end != 0 ? end > request_head_limit : each.received.size() > request_head_limit)
                 respond_and_close(each, refusal(431));
+            else if (end != 0)
+                answer(each, std::string_view(each.received).substr(0, end));
             else if ((events.lNetworkEvents & FD_CLOSE) != 0 || now - each.accepted_at >= head_limit_ms) {
                 each.gone = true;
                 return;
@@ -421,15 +442,19 @@ DWORD WINAPI run_server(void* argument) noexcept
             server serving(*record);
             error = serving.listen_on_loopback();
             record->error = error;
+            record->failed = error != ERROR_SUCCESS;
             SetEvent(record->ready.get());
             if (error == ERROR_SUCCESS)
                 serving.run();
         } catch (const std::bad_alloc&) {
             record->error = ERROR_NOT_ENOUGH_MEMORY;
+            record->failed = true;
         }
         WSACleanup();
-    } else
+    } else {
         record->error = error;
+        record->failed = true;
+    }
     SetEvent(record->ready.get());
     server_record::let_go(record);
     // Gives back the thread's reference on the module without returning into it.
@@ -438,11 +463,23 @@ DWORD WINAPI run_server(void* argument) noexcept
     return 0;
 }
 
+// Main thread: a server that could not listen is said once, and let go.
+void report_failure_to_listen()
+{
+    if (running == nullptr || !running->failed.load())
+        return;
+    const std::string what = "Can't serve the overlay on port " + std::to_string(running->port);
+    const DWORD error = running->error;
+    end_server(start_limit_ms);
+    report_system_error(what, error);
+}
+
 } // namespace
 
 void start_overlay(std::uint16_t port)
 {
     stop_overlay(start_limit_ms);
+    requested_port = port;
     auto* record = new server_record;
     record->port = port;
     record->wake = kernel_handle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -465,37 +502,27 @@ void start_overlay(std::uint16_t port)
         report_system_error("Can't serve the overlay on port " + std::to_string(port), error);
         return;
     }
-    // Listening takes the thread a moment; one that takes longer reports nothing, and serves once it can.
-    if (wait_answering_sent_messages(record->ready.get(), start_limit_ms) && record->error != ERROR_SUCCESS) {
-        error = record->error;
-        wait_answering_sent_messages(thread.get(), start_limit_ms);
-        server_record::let_go(record);
-        report_system_error("Can't serve the overlay on port " + std::to_string(port), error);
-        return;
-    }
     running = record;
     running_thread = std::move(thread);
+    // Listening takes the thread a moment; a failure after the wait is reported at the next text.
+    wait_answering_sent_messages(record->ready.get(), start_limit_ms);
+    report_failure_to_listen();
 }
 
 bool stop_overlay(DWORD limit_ms) noexcept
 {
-    if (running == nullptr)
-        return true;
-    running->stop = true;
-    SetEvent(running->wake.get());
-    const bool ended = wait_answering_sent_messages(running_thread.get(), limit_ms);
-    server_record::let_go(std::exchange(running, nullptr));
-    running_thread.reset();
-    return ended;
+    requested_port = 0;
+    return end_server(limit_ms);
 }
 
-std::uint16_t overlay_port_served() noexcept
+std::uint16_t overlay_port_requested() noexcept
 {
-    return running != nullptr ? running->port : 0;
+    return requested_port;
 }
 
 void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count)
 {
+    report_failure_to_listen();
     {
         const std::lock_guard<srw_lock> lock(shared.lock);
         std::vector<std::string>& texts = shared.snapshot.texts;

@@ -24,8 +24,8 @@ void start_overlay(std::uint16_t port);
 // sent messages). True when nothing of it runs any more.
 bool stop_overlay(DWORD limit_ms) noexcept;
 
-// Main thread: the port served, 0 when none is.
-std::uint16_t overlay_port_served() noexcept;
+// Main thread: the port last asked for since the last stop, served or not (a failure to listen is said once).
+std::uint16_t overlay_port_requested() noexcept;
 
 // Main thread: output number index + 1 wrote text; output_count outputs exist. Kept while no server runs, for the
 // next one.

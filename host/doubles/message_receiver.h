@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 
 namespace stand_in {
 
-// Keeps every line it is given.
+// Keeps every line it is given, and shows it as it comes when echo is set, as a host's console does.
 class message_receiver final : public counted<kestrune::message_receiver> {
 public:
     message_receiver(reference_audit& audit, std::string name)
@@ -21,8 +22,13 @@ public:
         lines.push_back(length == SIZE_MAX ? std::string(text) : std::string(text, length));
         if (journal != nullptr)
             journal->push_back(audit_name());
+        if (echo) {
+            std::printf("console: %s\n", lines.back().c_str());
+            std::fflush(stdout);
+        }
     }
 
+    bool echo = false;
     std::vector<std::string> lines;
     // When set, shared by several receivers to show the order in which they were called.
     std::vector<std::string>* journal = nullptr;

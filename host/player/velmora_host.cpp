@@ -391,6 +391,7 @@ int main()
         stand_in::reference_audit audit;
         stand_in::player_services host(audit);
         stand_in::message_receiver console(audit, "console");
+        console.echo = true;
         host.registry.add(kestrune::message_receiver_guid, console);
         stand_in::service_registry& registry = host.registry;
         stand_in::playback_control& control = host.control;

@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""The overlay served by the stand-in player under Wine, tested from Linux with real clients over loopback.
+
+usage: overlay_clients.py PROGRAM_DIR
+
+Three runs of velmora-host: one that plays a playlist while clients take every route and every refusal, one with
+the port already taken, and one whose second output sends large texts every second to a client that stops reading
+beside one that reads.
+"""
+
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+PROGRAM_DIR = os.path.abspath(sys.argv[1])
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED: " + what, flush=True)
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class host_run:
+    """velmora-host playing a playlist, its console written to a file (a pipe would outlive it under Wine)."""
+
+    def __init__(self, folder, playlist, speed, settings):
+        self.console = os.path.join(folder, "console.txt")
+        playlist_file = os.path.join(folder, "playlist.txt")
+        with open(playlist_file, "w") as written:
+            written.write(playlist)
+        environment = dict(os.environ, WINEPREFIX=os.path.join(os.path.dirname(PROGRAM_DIR), "wineprefix"),
+                           WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
+                           QEMU_RESERVED_VA="0x84000000")
+        arguments = ["wine", os.path.join(PROGRAM_DIR, "velmora-host.exe"), "--playlist", wine_path(playlist_file),
+                     "--speed", str(speed), "--output", wine_path(os.path.join(folder, "now playing.txt"))]
+        for setting in settings:
+            arguments += ["--set", setting]
+        with open(self.console, "wb") as console:
+            self.process = subprocess.Popen(arguments, stdout=console, stderr=subprocess.STDOUT, env=environment,
+                                            cwd=PROGRAM_DIR)
+
+    def text(self):
+        with open(self.console, encoding="utf-8", errors="replace") as console:
+            return console.read()
+
+    def wait_for(self, line_part, limit):
+        end = time.monotonic() + limit
+        while time.monotonic() < end:
+            if line_part in self.text():
+                return True
+            if self.process.poll() is not None:
+                return line_part in self.text()
+            time.sleep(0.1)
+        return False
+
+    def end(self, limit=120):
+        try:
+            return self.process.wait(limit)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return None
+
+
+def exchange(port, request, family=socket.AF_INET, address="127.0.0.1", limit=10):
+    """Sends the raw request and reads until the server closes: (status, headers, body), status 0 if none came."""
+    with socket.socket(family, socket.SOCK_STREAM) as client:
+        client.settimeout(limit)
+        client.connect((address, port))
+        client.sendall(request)
+        received = b""
+        try:
+            while True:
+                piece = client.recv(65536)
+                if not piece:
+                    break
+                received += piece
+        except (socket.timeout, ConnectionResetError):
+            pass
+    head, _, body = received.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    if not lines[0].startswith("HTTP/1.1 "):
+        return 0, {}, received
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return int(lines[0].split(" ")[1]), headers, body
+
+
+def get(port, path, host=None, extra="", method="GET", **where):
+    host = host if host is not None else "127.0.0.1:%d" % port
+    request = "%s %s HTTP/1.1\r\nHost: %s\r\n%s\r\n" % (method, path, host, extra)
+    return exchange(port, request.encode("latin-1"), **where)
+
+
+class event_reader(threading.Thread):
+    """An EventSource-style client of /events: every event's JSON, with its arrival, until the stream ends."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port, self.events, self.ended_at, self.raw = port, [], None, b""
+        self.connected = threading.Event()
+
+    def run(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=300) as client:
+            client.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAccept: text/event-stream\r\n\r\n"
+                           % self.port)
+            self.connected.set()
+            pending = b""
+            try:
+                while True:
+                    piece = client.recv(65536)
+                    if not piece:
+                        break
+                    self.raw += piece
+                    pending += piece
+                    while b"\n\n" in pending:
+                        block, pending = pending.split(b"\n\n", 1)
+                        for line in block.split(b"\n"):
+                            if line.startswith(b"data: "):
+                                self.events.append((time.monotonic(), json.loads(line[6:].decode("utf-8"))))
+            except (socket.timeout, ConnectionResetError):
+                pass
+        self.ended_at = time.monotonic()
+
+
+def texts_of(events, number):
+    """The output's texts in the order the events brought them, each change once."""
+    texts = []
+    for _, document in events:
+        for output in document["outputs"]:
+            if output["number"] == number and (not texts or texts[-1] != output["text"]):
+                texts.append(output["text"])
+    return texts
+
+
+def routes_and_refusals(folder):
+    port = free_port()
+    playlist = ("track Artist One / Title One\nplay 8\ntrack Artist Two / Title Two\nplay 3\npause 2\nplay 25\n"
+                "stop\n")
+    run = host_run(folder, playlist, 1, ["overlay_port=%d" % port, "2.now_playing_script=%title% <&> \"\u00e9\"",
+                                         "2.save_to_file=0", "2.output_path=unused.txt"])
+    check(run.wait_for("overlay: http://127.0.0.1:%d/" % port, 120), "the address is printed: " + run.text())
+    reader = event_reader(port)
+    reader.start()
+    reader.connected.wait(10)
+
+    # Every route; every answer says no-store and never opens itself to other sites.
+    answers = {path: get(port, path) for path in ["/", "/now-playing.json", "/1.txt", "/2.txt", "/3.txt", "/x",
+                                                   "/01.txt", "/?hold=3"]}
+    for path, (status, headers, _) in answers.items():
+        check(headers.get("cache-control") == "no-store", path + " says no-store")
+        check(not any(name.startswith("access-control") for name in headers), path + " sends no CORS header")
+    status, headers, body = answers["/"]
+    check(status == 200 and headers["content-type"].startswith("text/html"), "/ is the page")
+    page = body.decode("utf-8")
+    check('<div class="output" id="output-1">' in page and 'id="output-2">' in page, "/ has an element per output")
+    check("&lt;&amp;&gt; &quot;\u00e9&quot;" in page, "/ escapes the texts for HTML")
+    check("EventSource" in page and "http" not in page.split("<script>")[1], "/ loads nothing from outside")
+    status, headers, body = answers["/now-playing.json"]
+    document = json.loads(body.decode("utf-8"))
+    check(status == 200 and document["state"] in ("playing", "paused", "stopped"), "/now-playing.json: state")
+    check([output["number"] for output in document["outputs"]] == [1, 2], "/now-playing.json: both outputs")
+    check(document["outputs"][1]["text"].endswith(' <&> "\u00e9"'), "/now-playing.json: an overlay-only output")
+    check(b"<" not in body and b"&" not in body, "the JSON escapes <, > and &")
+    status, headers, body = answers["/2.txt"]
+    check(status == 200 and body.decode("utf-8").endswith('<&> "\u00e9"'), "/2.txt is output 2's text")
+    check(answers["/1.txt"][0] == 200, "/1.txt is served")
+    for path in ["/3.txt", "/x", "/01.txt"]:
+        check(answers[path][0] == 404, path + " is not found")
+    check(answers["/?hold=3"][0] == 200, "the page takes a query")
+    status, headers, body = get(port, "/", method="HEAD")
+    check(status == 200 and body == b"" and int(headers["content-length"]) > 0, "HEAD gives the head alone")
+
+    # The refusals.
+    check(get(port, "/1.txt", host="evil.example:%d" % port)[0] == 403, "a foreign Host is refused")
+    check(get(port, "/1.txt", host="127.0.0.1:%d" % (port + 1))[0] == 403, "another port's Host is refused")
+    check(get(port, "/1.txt", host="LocalHost:%d" % port)[0] == 200, "localhost is this computer")
+    check(get(port, "/1.txt", extra="Origin: http://evil.example\r\n")[0] == 403, "a foreign Origin is refused")
+    check(get(port, "/1.txt", extra="Origin: http://127.0.0.1:%d\r\n" % port)[0] == 200, "the own Origin is not")
+    check(exchange(port, b"GET /1.txt HTTP/1.1\r\n\r\n")[0] == 400, "no Host is malformed")
+    check(exchange(port, b"GARBAGE\r\n\r\n")[0] == 400, "a malformed request line")
+    check(get(port, "/1.txt", method="POST")[0] == 405, "POST is not allowed")
+    check(get(port, "/1.txt", method="OPTIONS")[1].get("allow") == "GET, HEAD", "405 names what is")
+    check(get(port, "/1.txt", extra="X-Padding: " + "p" * 9000 + "\r\n")[0] == 431, "a head over 8 KB")
+    try:
+        check(get(port, "/1.txt", family=socket.AF_INET6, address="::1", host="[::1]:%d" % port)[0] == 200,
+              "::1 is served")
+    except OSError as error:
+        print("  ::1 not tried: %s" % error)
+
+    # A request half sent is closed within the 5 s, and others are served meanwhile.
+    half = socket.create_connection(("127.0.0.1", port))
+    half.sendall(b"GET /1.txt HTTP/1.1\r\nHost: 127.0.0.1")
+    started = time.monotonic()
+    check(get(port, "/1.txt")[0] == 200, "others are served beside a half-sent request")
+    half.settimeout(15)
+    try:
+        closed = half.recv(100) == b""
+    except (socket.timeout, ConnectionResetError):
+        closed = False
+    waited = time.monotonic() - started
+    print("  a half-sent request was closed after %.1f s" % waited)
+    check(closed and 4 <= waited < 9, "a half-sent request is closed after 5 s")
+    half.close()
+
+    # 32 connections at once: the reader and 31 more streams; the next one gets 503.
+    streams = []
+    for _ in range(31):
+        stream = socket.create_connection(("127.0.0.1", port))
+        stream.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+        streams.append(stream)
+    for stream in streams:
+        stream.settimeout(10)
+        stream.recv(100)
+    check(get(port, "/1.txt")[0] == 503, "the 33rd connection gets 503")
+    for stream in streams:
+        stream.close()
+    time.sleep(1)
+    check(get(port, "/1.txt")[0] == 200, "served again once connections closed")
+
+    # The stream across the playlist, and its end at shut-down with the client connected.
+    check(run.wait_for("shut-down", 120), "the run reaches shut-down")
+    shut_down_seen = time.monotonic()
+    reader.join(30)
+    check(reader.ended_at is not None and reader.ended_at - shut_down_seen < 5, "shut-down ends the stream")
+    check(run.end() == 0, "the run ends well: " + run.text())
+    check(reader.raw.partition(b"\r\n\r\n")[2].startswith(b"retry: "), "the stream starts with retry")
+    first = texts_of(reader.events, 1)
+    expected = ["playing: Artist One - Title One", "playing: Artist Two - Title Two",
+                "paused: Artist Two - Title Two", "playing: Artist Two - Title Two", "stopped"]
+    check(first[-len(expected):] == expected, "output 1 across the events: %r" % first)
+    second = texts_of(reader.events, 2)
+    check(second[-3:] == ['Title One <&> "\u00e9"', 'Title Two <&> "\u00e9"', '? <&> "\u00e9"'],
+          "output 2 across the events: %r" % second)
+    states = [document["state"] for _, document in reader.events]
+    check("paused" in states and states[-1] == "stopped", "the state follows: %r" % states)
+
+
+def port_in_use(folder):
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen(1)
+        port = taken.getsockname()[1]
+        run = host_run(folder, "track A / B\nplay 2\nstop\n", 4, ["overlay_port=%d" % port])
+        status = run.end()
+    text = run.text()
+    check(("Error: Can't serve the overlay on port %d: " % port) in text, "a port in use is said: " + text)
+    check(text.count("Can't serve the overlay") == 1, "once")
+    check("playing: A - B" in text and status == 0, "and everything else goes on")
+
+
+def reader_that_stops(folder):
+    port = free_port()
+    run = host_run(folder, "track A / B\nplay 400\nstop\n", 20,
+                   ["overlay_port=%d" % port, "2.now_playing_script=%playback_time% " + "x" * 6000,
+                    "2.on_every_second=1", "2.save_to_file=0"])
+    check(run.wait_for("overlay:", 120), "the address is printed")
+    stalled = socket.socket()
+    stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    stalled.connect(("127.0.0.1", port))
+    stalled.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+    reader = event_reader(port)
+    reader.start()
+    check(run.wait_for("shut-down", 180), "the run reaches shut-down")
+    reader.join(30)
+    # What the stalled client gets now ends well before its stream would have: it was dropped.
+    stalled.settimeout(10)
+    received = 0
+    try:
+        while True:
+            piece = stalled.recv(65536)
+            if not piece:
+                break
+            received += len(piece)
+    except (socket.timeout, ConnectionResetError):
+        pass
+    stalled.close()
+    seconds = texts_of(reader.events, 2)
+    print("  a client that stopped reading got %d bytes; the one reading got %d texts of output 2"
+          % (received, len(seconds)))
+    check(received < 1024 * 1024, "the client that stopped reading was dropped")
+    check(len(seconds) >= 300, "the reading client kept up: %d texts" % len(seconds))
+    check(run.end() == 0, "the run ends well")
+
+
+for case in [routes_and_refusals, port_in_use, reader_that_stops]:
+    print("== " + case.__name__, flush=True)
+    with tempfile.TemporaryDirectory() as scratch:
+        case(scratch)
+print("%d failure(s)" % len(failures))
+sys.exit(1 if failures else 0)

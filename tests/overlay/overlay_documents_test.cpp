@@ -1,0 +1,63 @@
+#include "overlay/http_request.h"
+#include "overlay/overlay_documents.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+TEST(OverlayDocuments, EveryCharacterIsEscapedOrValidInTheJsonAndThePage)
+{
+    const overlay_snapshot snapshot{
+        {std::string("a\"b\\c\x01\x1F\t\r\n<&>", 13) + "\xE2\x80\xA8\xF0\x9F\x8E\xB5\xC3\xA9",
+         std::string("\xFF\xC0\x80\xED\xA0\x80\xE2\x82x\0y", 11)},
+        playback_state::paused};
+    // Bytes that start no valid character each stand as U+FFFD: a stray byte, an overlong form, an encoded
+    // surrogate, a character cut short.
+    EXPECT_EQ(overlay_json(snapshot),
+              "{\"state\":\"paused\",\"outputs\":[{\"number\":1,\"text\":\"a\\\"b\\\\c\\u0001\\u001f\\u0009\\u000d"
+              "\\u000a\\u003c\\u0026\\u003e\\u2028\xF0\x9F\x8E\xB5\xC3\xA9\"},{\"number\":2,\"text\":\""
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+              "x\\u0000y\"}]}");
+    EXPECT_EQ(overlay_page("<p><!--outputs--></p>", {{"<b>'&\"", ""}, playback_state::stopped}),
+              "<p><div class=\"output\" id=\"output-1\">&lt;b&gt;&#39;&amp;&quot;</div>\n"
+              "<div class=\"output\" id=\"output-2\"></div>\n</p>");
+}
+
+TEST(OverlayRequests, TheHeadDecidesTheAnswer)
+{
+    struct request {
+        const char* head;
+        int status;
+    };
+    const request requests[] = {
+        {"GET /16.txt HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 200},
+        {"GET /17.txt HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 404},
+        {"HEAD /events HTTP/1.0\r\nhost:\t[::1]:8080 \r\n\r\n", 200},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nHost: 127.0.0.1:8080\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nX: a\x01"
+         "b\r\n\r\n",
+         400},
+        {"GET / HTTP/1.1\r\nHost 127.0.0.1:8080\r\n\r\n", 400},
+        {"GET  / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 400},
+        {"GET http://127.0.0.1:8080/ HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 400},
+        {"GET / HTTP/2\r\nHost: 127.0.0.1:8080\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:80800\r\n\r\n", 403},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.2:8080\r\n\r\n", 403},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nOrigin: http://localhost:8080\r\n\r\n", 403},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nOrigin: null\r\n\r\n", 403},
+        {"DELETE / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 405},
+        {"GET /events/ HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", 404},
+    };
+    for (const request& each : requests) {
+        const std::string head(each.head);
+        ASSERT_EQ(request_head_end(head), head.size()) << head;
+        EXPECT_EQ(decide_request(head, 8080, 16).status, each.status) << head;
+    }
+    EXPECT_EQ(request_head_end("GET / HTTP/1.1\r\nHost: x\r\n"), 0u);
+}
+
+} // namespace
+} // namespace velmora
