@@ -9,6 +9,7 @@
 #include "formatting/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
+#include "ui/overlay_dialog.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
 #include "win32/popup_menu.h"
@@ -94,6 +95,7 @@ const preferences_dialog::command preferences_dialog::commands[] = {
     {IDC_OUTPUT_LIST, CBN_SELCHANGE, &preferences_dialog::select_output},
     {IDC_ADD_OUTPUT, BN_CLICKED, &preferences_dialog::add_output},
     {IDC_REMOVE_OUTPUT, BN_CLICKED, &preferences_dialog::remove_output},
+    {IDC_OVERLAY, BN_CLICKED, &preferences_dialog::open_overlay_dialog},
 };
 
 HWND preferences_dialog::create(HWND parent) noexcept
@@ -385,6 +387,11 @@ void preferences_dialog::browse_for_output_file(int)
         return;
     uSetDlgItemText(window_, IDC_OUTPUT_PATH, path.c_str());
     write_text_setting(IDC_OUTPUT_PATH);
+}
+
+void preferences_dialog::open_overlay_dialog(int)
+{
+    show_overlay_dialog(window_);
 }
 
 void preferences_dialog::show_events_menu(int)

@@ -19,3 +19,10 @@
 #define IDC_OUTPUT_LIST 1018
 #define IDC_ADD_OUTPUT 1019
 #define IDC_REMOVE_OUTPUT 1020
+#define IDC_OVERLAY 1021
+
+// Dialog template 103, the overlay's, opened from the page.
+#define IDD_OVERLAY 103
+#define IDC_OVERLAY_ENABLED 1101
+#define IDC_OVERLAY_PORT 1102
+#define IDC_OVERLAY_LINK 1103

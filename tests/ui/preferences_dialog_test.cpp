@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "ui/preferences_dialog.h"
 
 #include <string>
@@ -11,11 +13,13 @@
 #include "host/doubles/host_call_faults.h"
 #include "host/doubles/player_services.h"
 #include "host/shared_dll/file_dialog_script.h"
+#include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "tests/ui/later_subclass.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
 #include "win32/heap_memory.h"
+#include "win32/socket_handle.h"
 
 namespace velmora {
 namespace {
@@ -512,6 +516,85 @@ TEST_F(PreferencesPage, TheEventsMenuStaysOnAMonitor)
     GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONEAREST), &information);
     EXPECT_EQ(dismiss.shown_at.left, information.rcWork.left);
     EXPECT_EQ(dismiss.shown_at.top, button.bottom);
+}
+
+// Drives the modal overlay dialog, and the message box it may raise, from a timer that runs inside their loops:
+// each port in turn is typed and OK pressed; a message box is read and closed.
+struct overlay_script {
+    std::vector<std::wstring> ports;
+    bool serve = false;
+    std::size_t typed = 0;
+    std::wstring refusal; // what a message box said
+    std::wstring address; // the link's caption at the last OK
+};
+overlay_script* running_overlay_script = nullptr;
+
+void CALLBACK drive_overlay_dialog(HWND, UINT, UINT_PTR, DWORD)
+{
+    overlay_script& script = *running_overlay_script;
+    for (HWND shown = FindWindowExW(nullptr, nullptr, L"#32770", L"Overlay"); shown != nullptr;
+         shown = FindWindowExW(nullptr, shown, L"#32770", L"Overlay")) {
+        if (GetDlgItem(shown, IDC_OVERLAY_PORT) == nullptr) {
+            script.refusal = text_of(GetDlgItem(shown, 0xFFFF));
+            PostMessageW(shown, WM_COMMAND, IDOK, 0);
+            return;
+        }
+    }
+    const HWND dialog = FindWindowW(L"#32770", L"Overlay");
+    if (dialog == nullptr || !IsWindowEnabled(dialog) || script.typed == script.ports.size())
+        return;
+    SetWindowTextW(GetDlgItem(dialog, IDC_OVERLAY_PORT), script.ports[script.typed++].c_str());
+    CheckDlgButton(dialog, IDC_OVERLAY_ENABLED, script.serve ? BST_CHECKED : BST_UNCHECKED);
+    script.address = text_of(GetDlgItem(dialog, IDC_OVERLAY_LINK));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+// Whether something listens on the loopback port: a connection from this process would do, but under the emulated
+// Wine of the build machines a blocking connect to a server of the same process can bring the process down.
+bool port_taken(std::uint16_t port)
+{
+    const socket_handle probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+           WSAGetLastError() == WSAEADDRINUSE;
+}
+
+TEST_F(PreferencesPage, TheOverlayDialogAppliesAtOnceAndRefusesAPortThatIsNone)
+{
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    set_services_ready_flag(1);
+    open_page();
+    const auto run_dialog = [&](overlay_script& script) {
+        running_overlay_script = &script;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, drive_overlay_dialog);
+        notify(IDC_OVERLAY, BN_CLICKED);
+        KillTimer(nullptr, timer);
+        running_overlay_script = nullptr;
+    };
+    // A port out of range is refused with a reason, and the dialog stays until a good one is given.
+    const std::uint16_t port = 41000 + static_cast<std::uint16_t>(GetCurrentProcessId() % 8000);
+    overlay_script serve;
+    serve.ports = {L"70000", std::to_wstring(port)};
+    serve.serve = true;
+    run_dialog(serve);
+    EXPECT_NE(serve.refusal.find(L"1 to 65535"), std::wstring::npos) << serve.refusal;
+    EXPECT_EQ(serve.address, L"http://127.0.0.1:" + std::to_wstring(port) + L"/");
+    EXPECT_TRUE(overlay.enabled() && overlay.port() == port);
+    EXPECT_TRUE(port_taken(port)) << "served at once on " << port;
+
+    overlay_script end;
+    end.ports = {std::to_wstring(port)};
+    run_dialog(end);
+    EXPECT_TRUE(end.refusal.empty());
+    EXPECT_FALSE(overlay.enabled());
+    EXPECT_FALSE(port_taken(port)) << "ended at once";
+    overlay.set(false, default_overlay_port);
+    set_services_ready_flag(0);
+    WSACleanup();
 }
 
 } // namespace
