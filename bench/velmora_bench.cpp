@@ -5,15 +5,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <new>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
-#include <deque>
+
+#include <winsock2.h>
 
 #include <windows.h>
 
@@ -29,11 +32,13 @@
 #include "host/doubles/process_counts.h"
 #include "output/file_step.h"
 #include "output/output_thread.h"
+#include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_conversion.h"
 #include "win32/file_handle.h"
 #include "win32/kernel_handle.h"
+#include "win32/socket_handle.h"
 
 // Measures what publishing the now-playing text costs against the platform's own calls, in one run on one machine,
 // and prints a table of ratios.
@@ -315,8 +320,8 @@ public:
         MultiByteToWideChar(CP_UTF8, 0, expanded.c_str(), -1, wide.data(), units);
         auto job = std::make_unique<job_by_hand>();
         job->path.resize(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr));
-        job->path.resize(GetFullPathNameW(wide.c_str(), static_cast<DWORD>(job->path.size()), job->path.data(),
-                                          nullptr));
+        job->path.resize(
+            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(job->path.size()), job->path.data(), nullptr));
         job->bytes.reserve(text.size() + 3);
         job->bytes.append("\xEF\xBB\xBF").append(text);
         AcquireSRWLockExclusive(&lock_);
@@ -454,8 +459,8 @@ void several_outputs_figure(stand_in::player_services& host, const std::wstring&
 bool file_holds(const std::wstring& path, const std::string& bytes)
 {
     const velmora::file_handle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                       OPEN_EXISTING, 0, nullptr));
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
     if (!file.valid())
         return false;
     char read[256];
@@ -472,9 +477,8 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
     write_settings();
     velmora::output_path.set(utf8_of(path).c_str());
     stand_in::track_handle* const previous = host.control.playing;
-    stand_in::track_handle tracks[] = {
-        {audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
-        {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
+    stand_in::track_handle tracks[] = {{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
+                                       {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
     std::string bytes[2];
     for (int track = 0; track < 2; ++track) {
         host.control.playing = &tracks[track];
@@ -539,6 +543,230 @@ void publish_figure(const std::wstring& path)
                  "us", 1.10);
 }
 
+// A loopback connection to the port, made without a blocking connect: under the emulated Wine of some machines a
+// blocking connect to a server of the same process can bring the process down.
+velmora::socket_handle connect_loopback(std::uint16_t port)
+{
+    velmora::socket_handle client(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long non_blocking = 1;
+    ioctlsocket(client.get(), FIONBIO, &non_blocking);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(client.get(), &writable);
+    timeval limit{10, 0};
+    select(0, nullptr, &writable, nullptr, &limit);
+    non_blocking = 0;
+    ioctlsocket(client.get(), FIONBIO, &non_blocking);
+    const DWORD read_limit_ms = 10000;
+    setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&read_limit_ms),
+               sizeof read_limit_ms);
+    return client;
+}
+
+// Reads until the bytes received so far hold the text, ten seconds at most; keeps what follows it.
+bool receive_until(SOCKET from, std::string& received, const std::string& text)
+{
+    const double start = now_seconds();
+    std::size_t found;
+    while ((found = received.find(text)) == std::string::npos && now_seconds() - start < 10) {
+        char bytes[4096];
+        const int count = recv(from, bytes, sizeof bytes, 0);
+        if (count <= 0)
+            return false;
+        received.append(bytes, static_cast<std::size_t>(count));
+    }
+    if (found == std::string::npos)
+        return false;
+    received.erase(0, found + text.size());
+    return true;
+}
+
+// An EventSource-style client of the overlay's stream, its first event read.
+velmora::socket_handle stream_client(std::uint16_t port)
+{
+    velmora::socket_handle client = connect_loopback(port);
+    const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+    send(client.get(), request.data(), static_cast<int>(request.size()), 0);
+    std::string received;
+    receive_until(client.get(), received, "}]}\n\n");
+    return client;
+}
+
+// The overlay's two figures: from the event call to the event read by a connected EventSource-style client, against
+// the same bytes sent over loopback by hand; and the main thread's time per event with 32 clients connected against
+// none. The output is the overlay's alone ("Save to file" off), so that no file work shares the machine with it.
+void overlay_figures(stand_in::player_services& host, stand_in::reference_audit& audit)
+{
+    constexpr int overlay_rounds = 11;
+    write_settings();
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 0);
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const std::uint16_t port = 41000 + static_cast<std::uint16_t>(GetCurrentProcessId() % 8000);
+    velmora::start_overlay(port);
+    stand_in::track_handle* const previous = host.control.playing;
+    stand_in::track_handle tracks[] = {{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
+                                       {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
+    velmora::delay_scheduler scheduler;
+    {
+        const velmora::socket_handle client = stream_client(port);
+        // By hand: a connected loopback pair, the same event's bytes sent one way and read on the other side.
+        const velmora::socket_handle listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        listen(listener.get(), 1);
+        getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &size);
+        const velmora::socket_handle receiving = connect_loopback(ntohs(address.sin_port));
+        const velmora::socket_handle sending(accept(listener.get(), nullptr, nullptr));
+        std::string received, received_by_hand;
+        int component_turns = 0;
+        const std::string event_bytes =
+            "data: {\"state\":\"stopped\",\"outputs\":[{\"number\":1,\"text\":\"playing: Nina Simone - Feeling "
+            "Good\"}]}\n\n";
+        const alternating latency = in_alternating_rounds(
+            overlay_rounds, 20,
+            [&] {
+                const int track = component_turns++ % 2;
+                host.control.playing = &tracks[track];
+                const std::string expected = track == 0 ? "Feeling Good\"}]}\n\n" : "Sinnerman\"}]}\n\n";
+                return seconds_without_formatting([&] {
+                    scheduler.request_write();
+                    receive_until(client.get(), received, expected);
+                });
+            },
+            [&] {
+                return seconds_of([&] {
+                    send(sending.get(), event_bytes.data(), static_cast<int>(event_bytes.size()), 0);
+                    receive_until(receiving.get(), received_by_hand, event_bytes);
+                });
+            },
+            [&] { forget_host_records(host); });
+        report_ratio("event call to the event read by a connected overlay client, vs the same bytes over loopback by "
+                     "hand",
+                     latency, 1e6, "us", 2.0);
+    }
+    {
+        // Rounds of events with 32 clients connected and with none, in turns; each round's ratio is that of its two
+        // means, and the order in a round changes from one round to the next.
+        std::vector<double> with_clients, without, ratios;
+        int turn = 0;
+        const auto events = [&] {
+            double seconds = 0;
+            for (int event = 0; event < writes_per_round; ++event) {
+                host.control.playing = &tracks[turn++ % 2];
+                seconds += seconds_without_formatting([&] { scheduler.request_write(); });
+            }
+            return seconds / writes_per_round;
+        };
+        // Clients come and go between the timed events, with a pause on either side: under the emulated Wine of
+        // some machines, sockets made and closed on two threads at once can bring the process down.
+        std::vector<velmora::socket_handle> clients;
+        const auto connect_all = [&] {
+            for (int client = 0; client < 32; ++client)
+                clients.push_back(stream_client(port));
+            Sleep(100);
+        };
+        const auto close_all = [&] {
+            Sleep(100);
+            clients.clear();
+            Sleep(1000);
+        };
+        for (int round = 0; round < overlay_rounds; ++round) {
+            forget_host_records(host);
+            double first = 0, second = 0;
+            if (round % 2 == 0) {
+                connect_all();
+                first = events();
+                close_all();
+                second = events();
+            } else {
+                second = events();
+                connect_all();
+                first = events();
+                close_all();
+            }
+            with_clients.push_back(first);
+            without.push_back(second);
+            ratios.push_back(first / second);
+        }
+        alternating measured;
+        measured.component = median_of(with_clients);
+        measured.baseline = median_of(without);
+        measured.ratio = median_of(ratios);
+        measured.lowest = *std::min_element(ratios.begin(), ratios.end());
+        measured.highest = *std::max_element(ratios.begin(), ratios.end());
+        report_ratio("main thread's time per event write less the host's formatting, overlay with 32 clients, vs "
+                     "none",
+                     measured, 1e6, "us", 1.10);
+    }
+    scheduler.close();
+    velmora::stop_overlay(10000);
+    host.control.playing = previous;
+    WSACleanup();
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
+}
+
+// The overlay's figures run in a process of their own, which is tried again when it dies: under the emulated Wine
+// of some machines, a process whose two threads both use sockets can be brought down by the emulation, which says
+// so on the console ("uncaught target signal 11"), or hung. Each death is printed.
+constexpr char overlay_figures_option[] = "--overlay-figures";
+
+void overlay_figures_in_own_process()
+{
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring rows_file = temp_file(L"velmora-bench-overlay.txt");
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        velmora::kernel_handle output(
+            CreateFileW(rows_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output.get();
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring command = L"\"" + std::wstring(program) + L"\" " +
+                               std::wstring(std::begin(overlay_figures_option), std::end(overlay_figures_option) - 1);
+        PROCESS_INFORMATION process{};
+        DWORD status = 1;
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            const velmora::kernel_handle child(process.hProcess), thread(process.hThread);
+            // A process the emulation has hung is ended: the figures take a minute or two.
+            if (WaitForSingleObject(child.get(), 240000) != WAIT_OBJECT_0)
+                TerminateProcess(child.get(), ERROR_TIMEOUT);
+            GetExitCodeProcess(child.get(), &status);
+        }
+        output.reset();
+        std::vector<row> rows;
+        std::istringstream lines(file_bytes(rows_file));
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> fields;
+            std::istringstream parts(line);
+            for (std::string field; std::getline(parts, field, '\t');)
+                fields.push_back(field);
+            if (fields.size() == 7 && fields[0] == "row")
+                rows.push_back({fields[1], fields[2], fields[3], fields[4], fields[5],
+                                static_cast<verdict>(std::atoi(fields[6].c_str()))});
+        }
+        DeleteFileW(rows_file.c_str());
+        if (status == 0 && rows.size() == 2) {
+            for (const row& measured : rows)
+                report(measured);
+            return;
+        }
+        std::printf("  the overlay figures' process ended with 0x%08lx (attempt %d)\n", status, attempt);
+    }
+    report({"overlay figures", "not measured: their process died three times", "-", "-", "report", verdict::report});
+}
+
 std::string mixed_text(std::size_t bytes)
 {
     const char* pieces[] = {"caf\xC3\xA9 ", "na\xC3\xAFve ", "\xE4\xB8\xAD\xE6\x96\x87 ", "\xF0\x9F\x8E\xB5 ", "ok "};
@@ -588,8 +816,8 @@ void conversion_figures()
                              rounds, turns, [&] { return repeated([&] { velmora::wide_to_utf8(wide.text()); }); },
                              [&] {
                                  return repeated([&] {
-                                     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, nullptr, 0,
-                                                                           nullptr, nullptr);
+                                     const int bytes =
+                                         WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, nullptr, 0, nullptr, nullptr);
                                      std::vector<char> utf8(static_cast<std::size_t>(bytes));
                                      WideCharToMultiByte(CP_UTF8, 0, wide.text(), -1, utf8.data(), bytes, nullptr,
                                                          nullptr);
@@ -755,7 +983,8 @@ void settings_figure()
 
 int main(int argument_count, char** arguments)
 {
-    const int steady_writes = argument_count > 1 ? std::atoi(arguments[1]) : 100000;
+    const bool overlay_only = argument_count > 1 && std::strcmp(arguments[1], overlay_figures_option) == 0;
+    const int steady_writes = argument_count > 1 && !overlay_only ? std::atoi(arguments[1]) : 100000;
     stand_in::reference_audit audit;
     stand_in::player_services host(audit);
     stand_in::track_handle playing(audit, "bench track", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}});
@@ -764,6 +993,16 @@ int main(int argument_count, char** arguments)
     const std::wstring path = temp_file(L"velmora-bench.txt");
     velmora::output_path.set(utf8_of(path).c_str());
 
+    if (overlay_only) {
+        overlay_figures(host, audit);
+        for (const row& measured : table)
+            std::printf("row\t%s\t%s\t%s\t%s\t%s\t%d\n", measured.figure.c_str(), measured.component.c_str(),
+                        measured.baseline.c_str(), measured.ratio.c_str(), measured.goal.c_str(),
+                        static_cast<int>(measured.outcome));
+        velmora::set_service_registry(nullptr);
+        host.control.playing = nullptr;
+        return 0;
+    }
     std::printf("measuring...\n");
     std::vector<disk> disks = {{"free file", path, false}, {"held file", temp_file(L"velmora-bench-held.txt"), true}};
     const char* slow_folder = std::getenv("VELMORA_SLOW_DISK");
@@ -779,6 +1018,7 @@ int main(int argument_count, char** arguments)
     several_outputs_figure(host, path);
     publish_figure(path);
     event_to_readable_figure(host, audit, path);
+    overlay_figures_in_own_process();
     conversion_figures();
     main_thread_cost_figure();
     debounce_figure(host, path);

@@ -151,6 +151,7 @@ struct client {
     bool head_done = false;
     bool streaming = false;
     bool close_when_sent = false;
+    bool blocked = false;
     bool gone = false;
 };
 
@@ -187,15 +188,24 @@ public:
                 handles.push_back(each.event.get());
             for (const std::unique_ptr<client>& each : clients_)
                 handles.push_back(each->event.get());
-            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, next_timeout());
+            const DWORD result =
+                WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, next_timeout());
             if (record_.stop.load())
                 break;
-            for (const listener& each : listeners_)
-                accept_clients(each);
-            take_new_texts();
+            // Only what was signalled is asked about: under Wine every such question is a round trip to its server.
+            // A socket's event stays set until asked, so the next wait comes back for the others at once.
             const DWORD now = GetTickCount();
+            const std::size_t index = result - WAIT_OBJECT_0;
+            if (result != WAIT_TIMEOUT && result != WAIT_FAILED && index < handles.size()) {
+                if (index == 0)
+                    take_new_texts(now);
+                else if (index <= listeners_.size())
+                    accept_clients(listeners_[index - 1]);
+                else
+                    serve(*clients_[index - 1 - listeners_.size()], now);
+            }
             for (const std::unique_ptr<client>& each : clients_)
-                serve(*each, now);
+                keep_time(*each, now);
             clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                           [](const std::unique_ptr<client>& each) { return each->gone; }),
                            clients_.end());
@@ -272,6 +282,8 @@ private:
             added->socket = std::move(accepted);
             added->accepted_at = GetTickCount();
             clients_.push_back(std::move(added));
+            // What arrived before the events were chosen may never be signalled.
+            serve(*clients_.back(), clients_.back()->accepted_at);
         }
     }
 
@@ -288,7 +300,7 @@ private:
         }
     }
 
-    void take_new_texts()
+    void take_new_texts(DWORD now)
     {
         {
             const std::lock_guard<srw_lock> lock(shared.lock);
@@ -299,8 +311,10 @@ private:
         }
         snapshot_text_ = stream_event(snapshot_);
         for (const std::unique_ptr<client>& each : clients_) {
-            if (each->streaming)
+            if (each->streaming) {
                 queue_to(*each, snapshot_text_);
+                send_waiting(*each, now);
+            }
         }
     }
 
@@ -321,7 +335,10 @@ private:
             each.gone = true;
             return;
         }
-        receive(each);
+        if ((events.lNetworkEvents & FD_WRITE) != 0)
+            each.blocked = false;
+        if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) != 0)
+            receive(each);
         if (each.gone)
             return;
         if (!each.head_done) {
@@ -330,7 +347,7 @@ private:
                 respond_and_close(each, refusal(431));
             else if (end != 0)
                 answer(each, std::string_view(each.received).substr(0, end));
-            else if ((events.lNetworkEvents & FD_CLOSE) != 0 || now - each.accepted_at >= head_limit_ms) {
+            else if ((events.lNetworkEvents & FD_CLOSE) != 0) {
                 each.gone = true;
                 return;
             }
@@ -338,9 +355,20 @@ private:
             each.gone = true;
             return;
         }
-        if (each.streaming && now - each.last_sent_at >= keep_alive_ms && each.waiting.size() == each.sent)
-            queue_to(each, ": keep-alive\n\n");
         send_waiting(each, now);
+    }
+
+    // What is due by the clock: a head not sent in time ends its connection, a quiet stream gets a keep-alive.
+    void keep_time(client& each, DWORD now)
+    {
+        if (each.gone)
+            return;
+        if (!each.head_done && now - each.accepted_at >= head_limit_ms)
+            each.gone = true;
+        else if (each.streaming && now - each.last_sent_at >= keep_alive_ms && each.waiting.size() == each.sent) {
+            queue_to(each, ": keep-alive\n\n");
+            send_waiting(each, now);
+        }
     }
 
     void receive(client& each)
@@ -403,11 +431,14 @@ private:
 
     void send_waiting(client& each, DWORD now)
     {
-        while (!each.gone && each.sent < each.waiting.size()) {
+        while (!each.gone && !each.blocked && each.sent < each.waiting.size()) {
             const int count = send(each.socket.get(), each.waiting.data() + each.sent,
                                    static_cast<int>(each.waiting.size() - each.sent), 0);
             if (count <= 0) {
-                if (WSAGetLastError() != WSAEWOULDBLOCK)
+                // The system says when there is room again.
+                if (WSAGetLastError() == WSAEWOULDBLOCK)
+                    each.blocked = true;
+                else
                     each.gone = true;
                 return;
             }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The overlay served by the stand-in player under Wine, tested from Linux with real clients over loopback.
 
-usage: overlay_clients.py PROGRAM_DIR
+usage: overlay_clients.py PROGRAM_DIR [CASE...]
 
 Three runs of velmora-host: one that plays a playlist while clients take every route and every refusal, one with
 the port already taken, and one whose second output sends large texts every second to a client that stops reading
@@ -10,6 +10,7 @@ beside one that reads.
 
 import json
 import os
+import random
 import socket
 import subprocess
 import sys
@@ -17,7 +18,7 @@ import tempfile
 import threading
 import time
 
-PROGRAM_DIR = os.path.abspath(sys.argv[1])
+PROGRAM_DIR = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 failures = []
 
 
@@ -40,21 +41,22 @@ def free_port():
 class host_run:
     """velmora-host playing a playlist, its console written to a file (a pipe would outlive it under Wine)."""
 
-    def __init__(self, folder, playlist, speed, settings):
+    def __init__(self, folder, playlist, speed, settings, program_dir=None):
+        program_dir = program_dir or PROGRAM_DIR
         self.console = os.path.join(folder, "console.txt")
         playlist_file = os.path.join(folder, "playlist.txt")
         with open(playlist_file, "w") as written:
             written.write(playlist)
-        environment = dict(os.environ, WINEPREFIX=os.path.join(os.path.dirname(PROGRAM_DIR), "wineprefix"),
+        environment = dict(os.environ, WINEPREFIX=os.path.join(os.path.dirname(program_dir), "wineprefix"),
                            WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
                            QEMU_RESERVED_VA="0x84000000")
-        arguments = ["wine", os.path.join(PROGRAM_DIR, "velmora-host.exe"), "--playlist", wine_path(playlist_file),
+        arguments = ["wine", os.path.join(program_dir, "velmora-host.exe"), "--playlist", wine_path(playlist_file),
                      "--speed", str(speed), "--output", wine_path(os.path.join(folder, "now playing.txt"))]
         for setting in settings:
             arguments += ["--set", setting]
         with open(self.console, "wb") as console:
             self.process = subprocess.Popen(arguments, stdout=console, stderr=subprocess.STDOUT, env=environment,
-                                            cwd=PROGRAM_DIR)
+                                            cwd=program_dir)
 
     def text(self):
         with open(self.console, encoding="utf-8", errors="replace") as console:
@@ -301,9 +303,72 @@ def reader_that_stops(folder):
     check(run.end() == 0, "the run ends well")
 
 
-for case in [routes_and_refusals, port_in_use, reader_that_stops]:
-    print("== " + case.__name__, flush=True)
-    with tempfile.TemporaryDirectory() as scratch:
-        case(scratch)
-print("%d failure(s)" % len(failures))
-sys.exit(1 if failures else 0)
+def mutate(request, chance):
+    data = bytearray(request)
+    choice = chance.randrange(6)
+    if choice == 0:
+        del data[chance.randrange(len(data)):]
+    elif choice == 1:
+        for _ in range(chance.randrange(1, 8)):
+            data[chance.randrange(len(data))] = chance.randrange(256)
+    elif choice == 2:
+        at = chance.randrange(len(data))
+        data[at:at] = bytes(chance.randrange(256) for _ in range(chance.randrange(1, 64)))
+    elif choice == 3:
+        at = chance.randrange(len(data))
+        data[at:at] = b"X-Long: " + b"a" * chance.randrange(100, 12000) + b"\r\n"
+    elif choice == 4:
+        data = data.replace(b"\r\n", b"\n" if chance.randrange(2) else b"\r")
+    else:
+        data = data[:-2] + data[16:]
+    return bytes(data)
+
+
+def mutated_requests(folder):
+    """Mutated requests, each sent whole and its sending side shut: the server answers or closes every one, never
+    dies, and a steady client is served all along."""
+    scale = int(os.environ.get("VELMORA_FUZZ_SCALE") or 1)
+    chance = random.Random(31 + int(os.environ.get("VELMORA_FUZZ_SEED") or 0))
+    port = free_port()
+    run = host_run(folder, "track A / B\nplay 86400\n", 1, ["overlay_port=%d" % port])
+    check(run.wait_for("overlay:", 120), "the address is printed")
+    valid = [b"GET /now-playing.json HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nOrigin: http://127.0.0.1:%d\r\n\r\n"
+             % (port, port), b"GET /events HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % port,
+             b"HEAD /1.txt HTTP/1.0\r\nHost: [::1]:%d\r\nAccept: */*\r\n\r\n" % port]
+    rounds = 300 * scale
+    unanswered = 0
+    for round in range(rounds):
+        request = mutate(chance.choice(valid), chance)
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+            client.sendall(request)
+            client.shutdown(socket.SHUT_WR)
+            received = b""
+            try:
+                while True:
+                    piece = client.recv(65536)
+                    if not piece:
+                        break
+                    received += piece
+            except ConnectionResetError:
+                pass
+            except socket.timeout:
+                unanswered += 1
+        if received and not received.startswith(b"HTTP/1.1 "):
+            check(False, "round %d: %r gave %r" % (round, request[:80], received[:80]))
+        if round % 25 == 0:
+            check(get(port, "/1.txt")[0] == 200, "round %d: the steady client is served" % round)
+    print("  %d mutated requests; %d neither answered nor closed within 10 s" % (rounds, unanswered))
+    check(unanswered == 0, "every request is answered or closed")
+    check(run.process.poll() is None, "the player still runs")
+    run.process.kill()
+    run.end(30)
+
+
+if __name__ == "__main__":
+    chosen = sys.argv[2:] or ["routes_and_refusals", "port_in_use", "reader_that_stops", "mutated_requests"]
+    for case in [globals()[name] for name in chosen]:
+        print("== " + case.__name__, flush=True)
+        with tempfile.TemporaryDirectory() as scratch:
+            case(scratch)
+    print("%d failure(s)" % len(failures))
+    sys.exit(1 if failures else 0)

@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The overlay in a real browser: headless Chromium, driven over the DevTools protocol, loads the page from the
+stand-in player under Wine, shows the text, and shows the next track's text within a second of the event without a
+reload.
+
+usage: overlay_browser.py PROGRAM_DIR [SCREENSHOT.png]
+"""
+
+import base64
+import json
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from overlay_clients import free_port, host_run  # noqa: E402
+
+
+class devtools:
+    """The DevTools protocol over the page's WebSocket, spoken by hand: a handshake, then masked text frames."""
+
+    def __init__(self, url):
+        host, _, path = url[len("ws://"):].partition("/")
+        address, _, port = host.partition(":")
+        self.connection = socket.create_connection((address, int(port)), timeout=30)
+        key = base64.b64encode(os.urandom(16)).decode()
+        self.connection.sendall(("GET /%s HTTP/1.1\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                 "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n"
+                                 % (path, host, key)).encode())
+        head = b""
+        while b"\r\n\r\n" not in head:
+            head += self.connection.recv(1)
+        if b" 101 " not in head.split(b"\r\n")[0]:
+            raise RuntimeError("no WebSocket: %r" % head)
+        self.next_id = 0
+
+    def _exactly(self, count):
+        data = b""
+        while len(data) < count:
+            piece = self.connection.recv(count - len(data))
+            if not piece:
+                raise RuntimeError("the browser closed the connection")
+            data += piece
+        return data
+
+    def call(self, method, **params):
+        self.next_id += 1
+        payload = json.dumps({"id": self.next_id, "method": method, "params": params}).encode()
+        mask = os.urandom(4)
+        header = bytes([0x81])
+        if len(payload) < 126:
+            header += bytes([0x80 | len(payload)])
+        else:
+            header += bytes([0x80 | 126]) + struct.pack(">H", len(payload))
+        self.connection.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+        while True:
+            first, second = self._exactly(2)
+            length = second & 0x7F
+            if length == 126:
+                length = struct.unpack(">H", self._exactly(2))[0]
+            elif length == 127:
+                length = struct.unpack(">Q", self._exactly(8))[0]
+            message = self._exactly(length)
+            if first & 0x0F != 1:
+                continue
+            answer = json.loads(message.decode())
+            if answer.get("id") == self.next_id:
+                if "error" in answer:
+                    raise RuntimeError("%s: %s" % (method, answer["error"]))
+                return answer["result"]
+
+    def evaluate(self, expression):
+        return self.call("Runtime.evaluate", expression=expression, returnByValue=True)["result"].get("value")
+
+
+def main():
+    program_dir = os.path.abspath(sys.argv[1])
+    screenshot = sys.argv[2] if len(sys.argv) > 2 else None
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    if browser is None:
+        print("not run: no chromium on this machine")
+        return 1
+    failures = []
+
+    def check(condition, what):
+        if not condition:
+            failures.append(what)
+            print("FAILED: " + what, flush=True)
+
+    with tempfile.TemporaryDirectory() as folder:
+        port, debugging = free_port(), free_port()
+        run = host_run(folder, "track Nina Simone / Feeling Good\nplay 8\ntrack Miles Davis / So What\nplay 6\nstop\n",
+                       1, ["overlay_port=%d" % port, "2.now_playing_script=%title%", "2.save_to_file=0"],
+                       program_dir)
+        chromium = subprocess.Popen([browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                     "--user-data-dir=" + os.path.join(folder, "profile"),
+                                     "--remote-debugging-port=%d" % debugging, "about:blank"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            check(run.wait_for("overlay: http://127.0.0.1:%d/" % port, 120), "the player serves the overlay")
+            check(run.wait_for("Feeling Good", 60), "the first track plays")
+            targets = None
+            for _ in range(100):
+                try:
+                    with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % debugging, timeout=5) as listed:
+                        targets = [target for target in json.load(listed) if target["type"] == "page"]
+                    if targets:
+                        break
+                except OSError:
+                    pass
+                time.sleep(0.2)
+            page = devtools(targets[0]["webSocketDebuggerUrl"])
+            page.call("Page.enable")
+            page.call("Page.navigate", url="http://127.0.0.1:%d/?hold=2" % port)
+            shown = lambda number: page.evaluate(  # noqa: E731
+                "(document.getElementById('output-%d') || {}).textContent || ''" % number)
+            start = time.monotonic()
+            while "Feeling Good" not in shown(1) and time.monotonic() - start < 20:
+                time.sleep(0.05)
+            check("Feeling Good" in shown(1) and shown(2) == "Feeling Good", "the page shows the texts: %r %r"
+                  % (shown(1), shown(2)))
+            page.evaluate("window.velmoraLoaded = 1")
+
+            # The next track: from the moment the player's console shows its write to the page showing it.
+            while "So What" not in run.text() and time.monotonic() - start < 60:
+                time.sleep(0.01)
+            event_seen = time.monotonic()
+            while "So What" not in shown(1) and time.monotonic() - event_seen < 5:
+                time.sleep(0.01)
+            after = time.monotonic() - event_seen
+            print("  the page showed the next track %.0f ms after the player's console did" % (after * 1000))
+            check("So What" in shown(1) and after < 1.0, "the next track within 1 s: %r" % shown(1))
+            check(page.evaluate("window.velmoraLoaded") == 1, "without a reload")
+            check(page.evaluate("document.getElementById('output-1').classList.contains('changed')"),
+                  "the new text has the class changed")
+            time.sleep(2.5)
+            check(not page.evaluate("document.getElementById('output-1').classList.contains('changed')"),
+                  "and loses it after ?hold=2 seconds")
+            check(page.evaluate("getComputedStyle(document.body).backgroundColor") == "rgba(0, 0, 0, 0)",
+                  "the background is transparent")
+            if screenshot:
+                page.call("Emulation.setDeviceMetricsOverride", width=640, height=120, deviceScaleFactor=1,
+                          mobile=False)
+                page.call("Emulation.setDefaultBackgroundColorOverride", color={"r": 40, "g": 44, "b": 52, "a": 1})
+                picture = page.call("Page.captureScreenshot", format="png")["data"]
+                with open(screenshot, "wb") as saved:
+                    saved.write(base64.b64decode(picture))
+                print("  saved " + screenshot)
+            check(run.end() == 0, "the run ends well")
+        finally:
+            chromium.kill()
+            chromium.wait(30)
+            run.end(5)
+    print("%d failure(s)" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
