@@ -17,7 +17,8 @@ namespace velmora {
 // while it runs.
 
 // Main thread: serves on port, ending a server that runs first. Waits until the thread listens or fails (a second at
-// most, answering sent messages); a failure gives one line, "Error: Can't serve the overlay on port N: REASON".
+// most, answering sent messages); a failure gives one line, "Error: Can't serve the overlay on port N: REASON", then
+// or, when it comes later, at the next text.
 void start_overlay(std::uint16_t port);
 
 // Main thread: ends the server, clients connected or not, waiting limit_ms at most for its thread to end (answering
