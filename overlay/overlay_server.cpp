@@ -152,6 +152,7 @@ struct client {
     bool streaming = false;
     bool close_when_sent = false;
     bool blocked = false;
+    bool peer_closed = false;
     bool gone = false;
 };
 
@@ -200,7 +201,7 @@ public:
                 if (index == 0)
                     take_new_texts(now);
                 else if (index <= listeners_.size())
-                    accept_clients(listeners_[index - 1]);
+                    accept_clients(listeners_[index - 1], now);
                 else
                     serve(*clients_[index - 1 - listeners_.size()], now);
             }
@@ -244,7 +245,9 @@ private:
         DWORD timeout = INFINITE;
         const DWORD now = GetTickCount();
         for (const std::unique_ptr<client>& each : clients_) {
-            const DWORD due = each->streaming    ? each->last_sent_at + keep_alive_ms
+            // A stream with bytes still waiting is woken by the system once there is room, not by the clock.
+            const bool quiet_stream = each->streaming && each->waiting.size() == each->sent;
+            const DWORD due = quiet_stream       ? each->last_sent_at + keep_alive_ms
                               : !each->head_done ? each->accepted_at + head_limit_ms
                                                  : INFINITE;
             if (due == INFINITE)
@@ -256,12 +259,13 @@ private:
         return timeout;
     }
 
-    void accept_clients(const listener& from)
+    // Every time a client records is this turn's now, so that no deadline is measured from a later moment.
+    void accept_clients(const listener& from, DWORD now)
     {
+        // Connections are taken whatever the events say: the system signals again only once accept has been
+        // called, so a wake left unused would leave every later connection waiting.
         WSANETWORKEVENTS events;
-        if (WSAEnumNetworkEvents(from.socket.get(), from.event.get(), &events) != 0 ||
-            (events.lNetworkEvents & FD_ACCEPT) == 0)
-            return;
+        WSAEnumNetworkEvents(from.socket.get(), from.event.get(), &events);
         for (;;) {
             socket_handle accepted(accept(from.socket.get(), nullptr, nullptr));
             if (!accepted.valid())
@@ -280,10 +284,10 @@ private:
                 WSAEventSelect(accepted.get(), added->event.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0)
                 continue;
             added->socket = std::move(accepted);
-            added->accepted_at = GetTickCount();
+            added->accepted_at = now;
             clients_.push_back(std::move(added));
             // What arrived before the events were chosen may never be signalled.
-            serve(*clients_.back(), clients_.back()->accepted_at);
+            serve(*clients_.back(), now);
         }
     }
 
@@ -337,21 +341,24 @@ private:
         }
         if ((events.lNetworkEvents & FD_WRITE) != 0)
             each.blocked = false;
-        if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) != 0)
-            receive(each);
+        // Read whatever the events say, for the same reason: a read the system does not see leaves the client
+        // unheard for good.
+        receive(each);
         if (each.gone)
             return;
+        // The client has sent all it will: a head not whole by now never will be, and a stream has no reader.
+        const bool closed = (events.lNetworkEvents & FD_CLOSE) != 0 || each.peer_closed;
         if (!each.head_done) {
             const std::size_t end = request_head_end(each.received);
             if (end != 0 ? end > request_head_limit : each.received.size() > request_head_limit)
                 respond_and_close(each, refusal(431));
             else if (end != 0)
-                answer(each, std::string_view(each.received).substr(0, end));
-            else if ((events.lNetworkEvents & FD_CLOSE) != 0) {
+                answer(each, std::string_view(each.received).substr(0, end), now);
+            else if (closed) {
                 each.gone = true;
                 return;
             }
-        } else if ((events.lNetworkEvents & FD_CLOSE) != 0) {
+        } else if (closed && !each.close_when_sent) {
             each.gone = true;
             return;
         }
@@ -382,13 +389,15 @@ private:
                     each.received.append(bytes, static_cast<std::size_t>(count));
                 continue;
             }
-            if (count < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+            if (count == 0)
+                each.peer_closed = true;
+            else if (WSAGetLastError() != WSAEWOULDBLOCK)
                 each.gone = true;
             return;
         }
     }
 
-    void answer(client& each, std::string_view head)
+    void answer(client& each, std::string_view head, DWORD now)
     {
         each.head_done = true;
         const request_decision decision =
@@ -420,6 +429,7 @@ private:
             return;
         }
         each.streaming = true;
+        each.last_sent_at = now;
         queue_to(each, head_lines + stream_start + snapshot_text_);
     }
 

@@ -333,9 +333,9 @@ def mutated_requests(folder):
     port = free_port()
     run = host_run(folder, "track A / B\nplay 86400\n", 1, ["overlay_port=%d" % port])
     check(run.wait_for("overlay:", 120), "the address is printed")
+    # Streams are left out: a mutated request that still asks for one would hold its connection open.
     valid = [b"GET /now-playing.json HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nOrigin: http://127.0.0.1:%d\r\n\r\n"
-             % (port, port), b"GET /events HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % port,
-             b"HEAD /1.txt HTTP/1.0\r\nHost: [::1]:%d\r\nAccept: */*\r\n\r\n" % port]
+             % (port, port), b"HEAD /1.txt HTTP/1.0\r\nHost: [::1]:%d\r\nAccept: */*\r\n\r\n" % port]
     rounds = 300 * scale
     unanswered = 0
     for round in range(rounds):
