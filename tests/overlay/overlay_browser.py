@@ -93,7 +93,8 @@ def main():
             failures.append(what)
             print("FAILED: " + what, flush=True)
 
-    with tempfile.TemporaryDirectory() as folder:
+    # The browser's helper processes may still be writing its profile as they end.
+    with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as folder:
         port, debugging = free_port(), free_port()
         run = host_run(folder, "track Nina Simone / Feeling Good\nplay 8\ntrack Miles Davis / So What\nplay 6\nstop\n",
                        1, ["overlay_port=%d" % port, "2.now_playing_script=%title%", "2.save_to_file=0"],
@@ -154,8 +155,11 @@ def main():
                 print("  saved " + screenshot)
             check(run.end() == 0, "the run ends well")
         finally:
-            chromium.kill()
-            chromium.wait(30)
+            chromium.terminate()
+            try:
+                chromium.wait(30)
+            except subprocess.TimeoutExpired:
+                chromium.kill()
             run.end(5)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
