@@ -86,6 +86,19 @@ struct alternating {
     double ratio = 0, lowest = 0, highest = 0;
 };
 
+// The medians of the rounds' times and ratios, with the lowest and highest ratio.
+alternating summarised(const std::vector<double>& component_times, const std::vector<double>& baseline_times,
+                       const std::vector<double>& ratios)
+{
+    alternating result;
+    result.component = median_of(component_times);
+    result.baseline = median_of(baseline_times);
+    result.ratio = median_of(ratios);
+    result.lowest = *std::min_element(ratios.begin(), ratios.end());
+    result.highest = *std::max_element(ratios.begin(), ratios.end());
+    return result;
+}
+
 // A side of a figure: does one turn of its work and gives the seconds it counts of it, so that a side can leave
 // out its own set-up.
 using timed_turn = std::function<double()>;
@@ -116,13 +129,7 @@ alternating in_alternating_rounds(
         baseline_times.push_back(baseline_sum / turns);
         ratios.push_back(component_sum / baseline_sum);
     }
-    alternating result;
-    result.component = median_of(component_times);
-    result.baseline = median_of(baseline_times);
-    result.ratio = median_of(ratios);
-    result.lowest = *std::min_element(ratios.begin(), ratios.end());
-    result.highest = *std::max_element(ratios.begin(), ratios.end());
-    return result;
+    return summarised(component_times, baseline_times, ratios);
 }
 
 enum class verdict { report, met, not_met };
@@ -697,15 +704,9 @@ void overlay_figures(stand_in::player_services& host, stand_in::reference_audit&
             without.push_back(second);
             ratios.push_back(first / second);
         }
-        alternating measured;
-        measured.component = median_of(with_clients);
-        measured.baseline = median_of(without);
-        measured.ratio = median_of(ratios);
-        measured.lowest = *std::min_element(ratios.begin(), ratios.end());
-        measured.highest = *std::max_element(ratios.begin(), ratios.end());
         report_ratio("main thread's time per event write less the host's formatting, overlay with 32 clients, vs "
                      "none",
-                     measured, 1e6, "us", 1.10);
+                     summarised(with_clients, without, ratios), 1e6, "us", 1.10);
     }
     scheduler.close();
     velmora::stop_overlay(10000);

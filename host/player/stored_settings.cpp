@@ -129,6 +129,18 @@ const stored_record* find_record(const std::vector<stored_record>& records, cons
     return nullptr;
 }
 
+// Replaces the payload of the record with this GUID, or adds the record.
+void store_record(std::vector<stored_record>& records, const GUID& guid, const std::string& payload)
+{
+    for (stored_record& record : records) {
+        if (std::memcmp(&record.guid, &guid, sizeof(GUID)) == 0) {
+            record.payload = payload;
+            return;
+        }
+    }
+    records.push_back({guid, payload});
+}
+
 // The added outputs the records hold; none when there is no record (or a damaged one).
 std::vector<added_output> added_outputs_of(const std::vector<stored_record>& records)
 {
@@ -199,14 +211,7 @@ bool set_output_setting(std::vector<stored_record>& records, unsigned number, co
     } else {
         output.flags &= ~known->flag;
     }
-    const std::string payload = encode_outputs(outputs);
-    for (stored_record& record : records) {
-        if (std::memcmp(&record.guid, &added_outputs_guid, sizeof(GUID)) == 0) {
-            record.payload = payload;
-            return true;
-        }
-    }
-    records.push_back({added_outputs_guid, payload});
+    store_record(records, added_outputs_guid, encode_outputs(outputs));
     return true;
 }
 
@@ -245,14 +250,7 @@ bool set_overlay_setting(std::vector<stored_record>& records, const std::string&
         port = static_cast<std::uint32_t>(number);
     }
     const std::uint32_t words[3] = {1, on, port};
-    const std::string payload(reinterpret_cast<const char*>(words), sizeof words);
-    for (stored_record& record : records) {
-        if (std::memcmp(&record.guid, &overlay_guid, sizeof(GUID)) == 0) {
-            record.payload = payload;
-            return true;
-        }
-    }
-    records.push_back({overlay_guid, payload});
+    store_record(records, overlay_guid, std::string(reinterpret_cast<const char*>(words), sizeof words));
     return true;
 }
 
