@@ -59,7 +59,7 @@ exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {table = 1; next} table && NF =
 if "$objdump" -h "$dll" | grep -q '\.debug'; then
     fail "the DLL still carries debugging sections"
 fi
-system_dlls=' kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll comdlg32.dll shell32.dll ole32.dll version.dll msvcrt.dll '
+system_dlls=' kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll comdlg32.dll shell32.dll ole32.dll version.dll msvcrt.dll ws2_32.dll '
 while read -r imported; do
     lower=${imported,,}
     case "$lower" in
