@@ -16,7 +16,29 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES QEMU_RESERVED_VA
 # program as done. So the program writes to a file, passed on once the program has ended.
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
-status=0
-wine "$@" >"$output" 2>&1 || status=$?
-cat "$output"
+run() {
+    status=0
+    wine "$@" >"$output" 2>&1 || status=$?
+    cat "$output"
+}
+run "$@"
+# A Wine server that crashes under another program takes this one down with it, and Wine may still report success.
+# The program did not run to its end, so it runs once more from the start.
+if grep -q '^wine client error' "$output"; then
+    echo "run_with_wine: the Wine server went away under the program; running it once more"
+    run "$@"
+    if grep -q '^wine client error' "$output"; then
+        echo "run_with_wine: the Wine server went away under the program again"
+        [ "$status" -ne 0 ] || status=1
+    fi
+fi
+# A test program that says nothing of its tests' outcome did not run them, whatever its status.
+case " $* " in
+*" --gtest_"*)
+    if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \]' "$output"; then
+        echo "run_with_wine: the test program ended without its tests' summary"
+        status=1
+    fi
+    ;;
+esac
 exit "$status"
