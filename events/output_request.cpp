@@ -29,11 +29,12 @@ output_target added_output_target(const output_settings& output) noexcept
 
 std::shared_ptr<output_job> make_output_job(const utf8_string& text, const output_target& target)
 {
-    std::string configured_path(target.configured_path);
-    if (configured_path.empty())
+    if (*target.configured_path == '\0' || (!target.to_file && !target.to_clipboard))
         return nullptr;
-    // How the host expands a path is its own business, so every path goes through it, with or without a '%'.
-    utf8_string expanded;
+    std::string configured_path(target.configured_path);
+    // How the host expands a path is its own business, so every path goes through it, with or without a '%'. The
+    // block it fills is kept from one write to the next: only the main thread makes jobs.
+    static utf8_string expanded;
     uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
     // A path of usual length is converted on the stack: a block of the process heap costs most while the output
     // thread's file calls use that heap too.
@@ -47,8 +48,6 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text, const outpu
 
     const bool to_file = target.to_file;
     const bool to_clipboard = target.to_clipboard;
-    if (!to_file && !to_clipboard)
-        return nullptr;
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, target.encoding) : encoded_text());
     job->configured_path = std::move(configured_path);
     if (to_file) {

@@ -51,6 +51,8 @@ struct output_queue {
     std::size_t superseded_count = 0;
     // Reserved by the main thread as jobs come, so that the output thread never allocates to hand one back.
     std::vector<finished_job> finished;
+    // Whether finished holds anything, so that a write finds nothing waiting without taking the lock.
+    std::atomic<bool> outcomes_waiting{false};
     std::size_t waiting_log_entries = 0;
     bool backlog_reported = false;
     // Set by the main thread before it makes a thread, cleared by the thread as it ends.
@@ -176,6 +178,7 @@ void hand_back(std::shared_ptr<const output_job> job, file_outcome outcome)
     if ((!report_failure && !copy) || queue->finished.size() == queue->finished.capacity())
         return;
     queue->finished.push_back({std::move(job), outcome, report_failure});
+    queue->outcomes_waiting = true;
     if (!queue->delivery_posted && queue->delivery_window != nullptr &&
         PostMessageW(queue->delivery_window, WM_OUTPUT_OUTCOMES, 0, 0))
         queue->delivery_posted = true;
@@ -404,12 +407,17 @@ void submit_output(std::shared_ptr<output_job> job)
 
 void deliver_output_outcomes()
 {
+    // What the thread has just handed back is delivered at the next write, or by the message it posts.
+    if (!queue->outcomes_waiting.load())
+        return;
     for (;;) {
         finished_job next;
         {
             const std::lock_guard<srw_lock> lock(queue->lock);
-            if (queue->finished.empty())
+            if (queue->finished.empty()) {
+                queue->outcomes_waiting = false;
                 return;
+            }
             next = std::move(queue->finished.front());
             queue->finished.erase(queue->finished.begin());
         }

@@ -175,16 +175,16 @@ DWORD rename_over_target(temporary_file& file, const std::vector<unsigned char>&
 // Most paths fit the first buffer, which saves asking twice.
 std::wstring full_path_of(const wchar_t* path)
 {
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD length = GetFullPathNameW(path, MAX_PATH, full.data(), nullptr);
-    if (length >= MAX_PATH) {
-        full.assign(length, L'\0');
-        const DWORD needed = length;
-        length = GetFullPathNameW(path, needed, full.data(), nullptr);
-        if (length >= needed)
-            return {};
-    }
-    full.resize(length);
+    // A path of usual length is made on the stack, so that the text takes a block of its own size alone.
+    wchar_t short_full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(path, MAX_PATH, short_full, nullptr);
+    if (length < MAX_PATH)
+        return std::wstring(short_full, length);
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(path, length, full.data(), nullptr);
+    if (written >= length)
+        return {};
+    full.resize(written);
     return full;
 }
 

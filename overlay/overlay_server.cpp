@@ -564,11 +564,12 @@ std::uint16_t overlay_port_requested() noexcept
 void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count)
 {
     report_failure_to_listen();
+    // Only the main thread changes the snapshot, so it reads it without the lock.
+    std::vector<std::string>& texts = shared.snapshot.texts;
+    if (texts.size() == output_count && index < texts.size() && texts[index] == text)
+        return;
     {
         const std::lock_guard<srw_lock> lock(shared.lock);
-        std::vector<std::string>& texts = shared.snapshot.texts;
-        if (texts.size() == output_count && index < texts.size() && texts[index] == text)
-            return;
         texts.resize(output_count);
         if (index < output_count)
             texts[index].assign(text);
@@ -580,10 +581,10 @@ void set_overlay_text(std::size_t index, std::string_view text, std::size_t outp
 
 void set_overlay_state(playback_state state)
 {
+    if (shared.snapshot.state == state)
+        return;
     {
         const std::lock_guard<srw_lock> lock(shared.lock);
-        if (shared.snapshot.state == state)
-            return;
         shared.snapshot.state = state;
         ++shared.version;
     }
