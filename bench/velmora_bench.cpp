@@ -691,8 +691,9 @@ int loopback_echo(const std::string& name)
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    const velmora::kernel_handle ready(named_event(name + "-ready", false)), send_now(named_event(name + "-send", false)),
-        read(named_event(name + "-read", false)), end(named_event(name + "-end", false));
+    const velmora::kernel_handle ready(named_event(name + "-ready", false)),
+        send_now(named_event(name + "-send", false)), read(named_event(name + "-read", false)),
+        end(named_event(name + "-end", false));
     const velmora::socket_handle listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -728,8 +729,7 @@ public:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &process)) {
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
             process_ = velmora::kernel_handle(process.hProcess);
             CloseHandle(process.hThread);
         }
@@ -835,8 +835,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
         const auto with_32_clients = [&] {
             double seconds = 0;
             {
-                const helper readers(std::string(overlay_reader_option) + " " + port_text + " 32 " + name +
-                                         "-readers",
+                const helper readers(std::string(overlay_reader_option) + " " + port_text + " 32 " + name + "-readers",
                                      name + "-readers");
                 if (!readers.ready())
                     failure = "the 32 clients did not connect";
