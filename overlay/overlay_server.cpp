@@ -184,11 +184,13 @@ public:
     {
         template_ = page_template();
         while (!record_.stop.load()) {
+            // The wait names the first of its handles that is set, so the sockets take turns at coming first: a
+            // client that keeps its socket busy, or a flood of connections, cannot keep the others waiting.
+            const std::size_t sources = listeners_.size() + clients_.size();
+            const std::size_t first = sources == 0 ? 0 : ++rotation_ % sources;
             std::vector<HANDLE> handles{record_.wake.get()};
-            for (const listener& each : listeners_)
-                handles.push_back(each.event.get());
-            for (const std::unique_ptr<client>& each : clients_)
-                handles.push_back(each->event.get());
+            for (std::size_t turn = 0; turn < sources; ++turn)
+                handles.push_back(source_event((first + turn) % sources));
             const DWORD result =
                 WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, next_timeout());
             if (record_.stop.load())
@@ -198,12 +200,13 @@ public:
             const DWORD now = GetTickCount();
             const std::size_t index = result - WAIT_OBJECT_0;
             if (result != WAIT_TIMEOUT && result != WAIT_FAILED && index < handles.size()) {
+                const std::size_t source = index == 0 ? 0 : (first + index - 1) % sources;
                 if (index == 0)
                     take_new_texts(now);
-                else if (index <= listeners_.size())
-                    accept_clients(listeners_[index - 1], now);
+                else if (source < listeners_.size())
+                    accept_clients(listeners_[source], now);
                 else
-                    serve(*clients_[index - 1 - listeners_.size()], now);
+                    serve(*clients_[source - listeners_.size()], now);
             }
             for (const std::unique_ptr<client>& each : clients_)
                 keep_time(*each, now);
@@ -218,6 +221,13 @@ private:
         socket_handle socket;
         kernel_handle event;
     };
+
+    // The listeners, then the clients, by one count.
+    HANDLE source_event(std::size_t source) const noexcept
+    {
+        return source < listeners_.size() ? listeners_[source].event.get()
+                                          : clients_[source - listeners_.size()]->event.get();
+    }
 
     DWORD add_listener(int family, const sockaddr* address, int size)
     {
@@ -266,7 +276,8 @@ private:
         // called, so a wake left unused would leave every later connection waiting.
         WSANETWORKEVENTS events;
         WSAEnumNetworkEvents(from.socket.get(), from.event.get(), &events);
-        for (;;) {
+        // A bounded number a turn, as for reads: the system signals again for the rest.
+        for (std::size_t taken = 0; taken < 2 * client_limit; ++taken) {
             socket_handle accepted(accept(from.socket.get(), nullptr, nullptr));
             if (!accepted.valid())
                 return;
@@ -299,8 +310,10 @@ private:
         const std::string answer = refusal(503);
         send(socket, answer.data(), static_cast<int>(answer.size()), 0);
         shutdown(socket, SD_SEND);
+        // What it sent is read, so that closing does not reset the answer away, but only so much: a client that
+        // keeps sending does not hold the server here.
         char discarded[512];
-        while (recv(socket, discarded, sizeof discarded, 0) > 0) {
+        for (int read = 0; read < 16 && recv(socket, discarded, sizeof discarded, 0) > 0; ++read) {
         }
     }
 
@@ -378,10 +391,12 @@ private:
         }
     }
 
+    // Reads what waits, a bounded amount a turn: the system signals again for the rest, and a client that keeps
+    // sending does not hold the server.
     void receive(client& each)
     {
         char bytes[2048];
-        for (;;) {
+        for (int read = 0; read < 16; ++read) {
             const int count = recv(each.socket.get(), bytes, sizeof bytes, 0);
             if (count > 0) {
                 // What comes after the head is not read as anything; the head itself is bounded.
@@ -470,6 +485,7 @@ private:
     overlay_snapshot snapshot_;
     std::string snapshot_text_;
     unsigned long version_ = 0;
+    std::size_t rotation_ = 0;
 };
 
 DWORD WINAPI run_server(void* argument) noexcept

@@ -5,7 +5,7 @@ usage: overlay_clients.py PROGRAM_DIR [CASE...]
 
 Three runs of velmora-host: one that plays a playlist while clients take every route and every refusal, one with
 the port already taken, and one whose second output sends large texts every second to a client that stops reading
-beside one that reads.
+and past one that never stops sending, beside one that reads.
 """
 
 import json
@@ -279,10 +279,24 @@ def reader_that_stops(folder):
     stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     stalled.connect(("127.0.0.1", port))
     stalled.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+    # A client that sends without end after its request: reading it may not hold the server from the others.
+    flooding = socket.create_connection(("127.0.0.1", port))
+    flooding.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+    flooded = [0]
+
+    def flood():
+        try:
+            while True:
+                flooded[0] += flooding.send(b"x" * 65536)
+        except OSError:
+            pass
+
+    threading.Thread(target=flood, daemon=True).start()
     reader = event_reader(port)
     reader.start()
     check(run.wait_for("shut-down", 180), "the run reaches shut-down")
     reader.join(30)
+    flooding.close()
     # What the stalled client gets now ends well before its stream would have: it was dropped.
     stalled.settimeout(10)
     received = 0
@@ -296,8 +310,8 @@ def reader_that_stops(folder):
         pass
     stalled.close()
     seconds = texts_of(reader.events, 2)
-    print("  a client that stopped reading got %d bytes; the one reading got %d texts of output 2"
-          % (received, len(seconds)))
+    print("  a client that stopped reading got %d bytes; one sent %d MB without end; the one reading got %d texts "
+          "of output 2" % (received, flooded[0] >> 20, len(seconds)))
     check(received < 1024 * 1024, "the client that stopped reading was dropped")
     # 400 simulated seconds, each a new text: a loaded machine may fold a few changes into one event.
     check(len(seconds) >= 200, "the reading client kept up: %d texts" % len(seconds))
