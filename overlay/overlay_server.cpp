@@ -31,6 +31,9 @@ constexpr int send_buffer_size = 16 * 1024;
 constexpr DWORD head_limit_ms = 5000;
 constexpr DWORD keep_alive_ms = 15000;
 constexpr DWORD start_limit_ms = 1000;
+// How often the listeners are asked for connections whatever their events say. Under Wine on a loaded machine the
+// server was seen to stop taking connections for good, its listener's event never set again while they queued.
+constexpr DWORD accept_check_ms = 1000;
 // The page's EventSource tries again this long after the connection went, the player restarting say.
 constexpr char stream_start[] = "retry: 2000\n\n";
 
@@ -208,6 +211,11 @@ public:
                 else
                     serve(*clients_[source - listeners_.size()], now);
             }
+            if (now - last_accept_check_ >= accept_check_ms) {
+                last_accept_check_ = now;
+                for (const listener& each : listeners_)
+                    accept_clients(each, now);
+            }
             for (const std::unique_ptr<client>& each : clients_)
                 keep_time(*each, now);
             clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
@@ -252,8 +260,9 @@ private:
 
     DWORD next_timeout() const noexcept
     {
-        DWORD timeout = INFINITE;
         const DWORD now = GetTickCount();
+        const DWORD check_due = last_accept_check_ + accept_check_ms;
+        DWORD timeout = static_cast<LONG>(check_due - now) > 0 ? check_due - now : 0;
         for (const std::unique_ptr<client>& each : clients_) {
             // A stream with bytes still waiting is woken by the system once there is room, not by the clock.
             const bool quiet_stream = each->streaming && each->waiting.size() == each->sent;
@@ -486,6 +495,7 @@ private:
     std::string snapshot_text_;
     unsigned long version_ = 0;
     std::size_t rotation_ = 0;
+    DWORD last_accept_check_ = GetTickCount();
 };
 
 DWORD WINAPI run_server(void* argument) noexcept
