@@ -519,6 +519,12 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
             write();
             const double start = now_seconds();
             while (!file_holds(path, expected) && now_seconds() - start < 10) {
+                // The reader leaves the disk alone 50 us between reads: under Wine every read is three calls that
+                // the one server also takes the writer's calls from, and a reader that reads without pause slowed
+                // the output thread's publish by a tenth.
+                const double read_again = now_seconds() + 50e-6;
+                while (now_seconds() < read_again) {
+                }
             }
         });
     };
