@@ -22,13 +22,15 @@ run() {
     cat "$output"
 }
 run "$@"
-# A Wine server that crashes under another program takes this one down with it, and Wine may still report success.
-# The program did not run to its end, so it runs once more from the start.
-if grep -q '^wine client error' "$output"; then
-    echo "run_with_wine: the Wine server went away under the program; running it once more"
+# A Wine server that crashes under another program takes this one down with it, and Wine may still report success;
+# where qemu-i386 runs the program, the emulation itself at times brings it down where Wine cannot catch the fault
+# ("uncaught target signal"). Either way the program did not run to its end, so it runs once more from the start.
+platform_fault='^wine client error|^qemu: uncaught target signal'
+if grep -Eq "$platform_fault" "$output"; then
+    echo "run_with_wine: Wine's server or the emulation went away under the program; running it once more"
     run "$@"
-    if grep -q '^wine client error' "$output"; then
-        echo "run_with_wine: the Wine server went away under the program again"
+    if grep -Eq "$platform_fault" "$output"; then
+        echo "run_with_wine: Wine's server or the emulation went away under the program again"
         [ "$status" -ne 0 ] || status=1
     fi
 fi
