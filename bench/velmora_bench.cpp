@@ -375,6 +375,42 @@ private:
     velmora::kernel_handle thread_;
 };
 
+// Two tracks that take turns as the playing one, so that every event brings a new text; the track that played before
+// plays again once they go.
+class two_tracks {
+public:
+    two_tracks(stand_in::player_services& host, stand_in::reference_audit& audit)
+        : host_(host),
+          previous_(host.control.playing), tracks_{
+                                               {audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
+                                               {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}}
+    {}
+    two_tracks(const two_tracks&) = delete;
+    two_tracks& operator=(const two_tracks&) = delete;
+    ~two_tracks() { host_.control.playing = previous_; }
+
+    // Makes the turn's track the playing one; gives its index.
+    int play(int turn)
+    {
+        host_.control.playing = &tracks_[turn % 2];
+        return turn % 2;
+    }
+
+    // The track's text as the configured script formats it.
+    velmora::utf8_string formatted(int track)
+    {
+        play(track);
+        velmora::utf8_string text;
+        velmora::format_now_playing(velmora::now_playing_script.text(), text);
+        return text;
+    }
+
+private:
+    stand_in::player_services& host_;
+    stand_in::track_handle* const previous_;
+    stand_in::track_handle tracks_[2];
+};
+
 // What an event write with the delay off costs the host's main thread, less the host's formatting: all the file work
 // is the output thread's, on every disk. Against two baselines in turn: a bare post to another thread, and the same
 // hand-over done by hand, which does not lean on what a post costs on one platform or another. Two tracks take turns,
@@ -385,16 +421,8 @@ void main_thread_write_figures(stand_in::player_services& host, stand_in::refere
 {
     write_settings();
     velmora::output_path.set(utf8_of(target.path).c_str());
-    stand_in::track_handle* const previous = host.control.playing;
-    stand_in::track_handle tracks[] = {{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
-                                       {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
-    std::string texts[2];
-    for (int track = 0; track < 2; ++track) {
-        host.control.playing = &tracks[track];
-        velmora::utf8_string formatted_text;
-        velmora::format_now_playing(velmora::now_playing_script.text(), formatted_text);
-        texts[track] = formatted_text.c_str();
-    }
+    two_tracks tracks(host, audit);
+    const std::string texts[] = {tracks.formatted(0).c_str(), tracks.formatted(1).c_str()};
     velmora::delay_scheduler scheduler;
     scheduler.request_write();
     velmora::wait_for_output(60000);
@@ -408,7 +436,7 @@ void main_thread_write_figures(stand_in::player_services& host, stand_in::refere
     }
     int events = 0, by_hand_writes = 0;
     const auto event_write = [&] {
-        host.control.playing = &tracks[events++ % 2];
+        tracks.play(events++);
         return seconds_without_formatting([&] { scheduler.request_write(); });
     };
     const auto settle = [&] { forget_host_records(host); };
@@ -443,7 +471,6 @@ void main_thread_write_figures(stand_in::player_services& host, stand_in::refere
     }
     DeleteFileW(own_file.c_str());
     scheduler.close();
-    host.control.playing = previous;
     velmora::output_path.set(utf8_of(temp_file(L"velmora-bench.txt")).c_str());
 }
 
@@ -501,15 +528,10 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
 {
     write_settings();
     velmora::output_path.set(utf8_of(path).c_str());
-    stand_in::track_handle* const previous = host.control.playing;
-    stand_in::track_handle tracks[] = {{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
-                                       {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
+    two_tracks tracks(host, audit);
     std::string bytes[2];
     for (int track = 0; track < 2; ++track) {
-        host.control.playing = &tracks[track];
-        velmora::utf8_string text;
-        velmora::format_now_playing(velmora::now_playing_script.text(), text);
-        const std::shared_ptr<const velmora::output_job> job = velmora::make_output_job(text);
+        const std::shared_ptr<const velmora::output_job> job = velmora::make_output_job(tracks.formatted(track));
         bytes[track] = std::string(job->entry.bytes(), job->entry.size());
     }
     velmora::delay_scheduler scheduler;
@@ -531,8 +553,7 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
     const alternating latency = in_alternating_rounds(
         write_rounds, 20,
         [&] {
-            const int track = component_turns++ % 2;
-            host.control.playing = &tracks[track];
+            const int track = tracks.play(component_turns++);
             return readable_within([&] { scheduler.request_write(); }, bytes[track]);
         },
         [&] {
@@ -548,7 +569,6 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
                  latency, 1e6, "us", 1.50);
     velmora::wait_for_output(60000);
     scheduler.close();
-    host.control.playing = previous;
 }
 
 // The output thread's publish of a new text, against the same file operations by hand, flush included. Two texts
@@ -776,9 +796,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
     const std::string name = "velmora-bench-" + std::to_string(GetCurrentProcessId());
     const std::string port_text = std::to_string(port);
     velmora::start_overlay(port);
-    stand_in::track_handle* const previous = host.control.playing;
-    stand_in::track_handle tracks[] = {{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}}},
-                                       {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}}}};
+    two_tracks tracks(host, audit);
     velmora::delay_scheduler scheduler;
     std::string failure;
     {
@@ -793,7 +811,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
             [&] {
                 if (!failure.empty())
                     return 1.0;
-                host.control.playing = &tracks[component_turns++ % 2];
+                tracks.play(component_turns++);
                 bool read = false;
                 const double seconds = seconds_without_formatting([&] {
                     scheduler.request_write();
@@ -831,7 +849,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
         const auto events = [&] {
             double seconds = 0;
             for (int event = 0; event < writes_per_round; ++event) {
-                host.control.playing = &tracks[turn++ % 2];
+                tracks.play(turn++);
                 seconds += seconds_without_formatting([&] { scheduler.request_write(); });
                 Sleep(5);
             }
@@ -872,7 +890,6 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
     }
     scheduler.close();
     velmora::stop_overlay(10000);
-    host.control.playing = previous;
     velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
     return failure;
 }

@@ -80,21 +80,28 @@ class host_run:
             return None
 
 
+def read_to_end(client):
+    """What the server sends until it closes the connection, and whether the client's wait ran out first."""
+    received = b""
+    try:
+        while True:
+            piece = client.recv(65536)
+            if not piece:
+                return received, False
+            received += piece
+    except ConnectionResetError:
+        return received, False
+    except socket.timeout:
+        return received, True
+
+
 def exchange(port, request, family=socket.AF_INET, address="127.0.0.1", limit=10):
     """Sends the raw request and reads until the server closes: (status, headers, body), status 0 if none came."""
     with socket.socket(family, socket.SOCK_STREAM) as client:
         client.settimeout(limit)
         client.connect((address, port))
         client.sendall(request)
-        received = b""
-        try:
-            while True:
-                piece = client.recv(65536)
-                if not piece:
-                    break
-                received += piece
-        except (socket.timeout, ConnectionResetError):
-            pass
+        received, _ = read_to_end(client)
     head, _, body = received.partition(b"\r\n\r\n")
     lines = head.decode("latin-1").split("\r\n")
     if not lines[0].startswith("HTTP/1.1 "):
@@ -299,15 +306,7 @@ def reader_that_stops(folder):
     flooding.close()
     # What the stalled client gets now ends well before its stream would have: it was dropped.
     stalled.settimeout(10)
-    received = 0
-    try:
-        while True:
-            piece = stalled.recv(65536)
-            if not piece:
-                break
-            received += len(piece)
-    except (socket.timeout, ConnectionResetError):
-        pass
+    received = len(read_to_end(stalled)[0])
     stalled.close()
     seconds = texts_of(reader.events, 2)
     print("  a client that stopped reading got %d bytes; one sent %d MB without end; the one reading got %d texts "
@@ -357,17 +356,8 @@ def mutated_requests(folder):
         with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
             client.sendall(request)
             client.shutdown(socket.SHUT_WR)
-            received = b""
-            try:
-                while True:
-                    piece = client.recv(65536)
-                    if not piece:
-                        break
-                    received += piece
-            except ConnectionResetError:
-                pass
-            except socket.timeout:
-                unanswered += 1
+            received, timed_out = read_to_end(client)
+            unanswered += timed_out
         if received and not received.startswith(b"HTTP/1.1 "):
             check(False, "round %d: %r gave %r" % (round, request[:80], received[:80]))
         if round % 25 == 0:
