@@ -147,11 +147,13 @@ void added_outputs_setting::write_value(kestrune::write_stream& stream, kestrune
     stream.write(bytes.data(), bytes.size(), abort);
 }
 
-void added_outputs_setting::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
+void added_outputs_setting::read_value(kestrune::read_stream& stream, std::uint64_t size, kestrune::abort_signal& abort)
 {
     std::string stored;
     read_in_pieces(stream, abort, [&stored](const char* bytes, std::size_t count) { stored.append(bytes, count); });
-    decode_added_outputs(stored.data(), stored.size(), outputs_);
+    // A payload that the stream's end cut short is damaged, even where the bytes that arrived decode.
+    if (stored.size() == size)
+        decode_added_outputs(stored.data(), stored.size(), outputs_);
 }
 
 } // namespace velmora

@@ -34,15 +34,16 @@ void overlay_setting::write_value(kestrune::write_stream& stream, kestrune::abor
     stream.write(bytes, sizeof bytes, abort);
 }
 
-void overlay_setting::read_value(kestrune::read_stream& stream, std::uint64_t, kestrune::abort_signal& abort)
+void overlay_setting::read_value(kestrune::read_stream& stream, std::uint64_t size, kestrune::abort_signal& abort)
 {
     std::string stored;
     read_in_pieces(stream, abort, [&stored](const char* bytes, std::size_t count) {
         if (stored.size() <= record_size)
             stored.append(bytes, count);
     });
-    if (stored.size() != record_size || word_at(stored, 0) != record_version || word_at(stored, 4) > 1 ||
-        word_at(stored, 8) == 0 || word_at(stored, 8) > 65535)
+    // The record's length counts too: a longer one that the stream's end cut short is damaged.
+    if (size != record_size || stored.size() != record_size || word_at(stored, 0) != record_version ||
+        word_at(stored, 4) > 1 || word_at(stored, 8) == 0 || word_at(stored, 8) > 65535)
         return;
     enabled_ = word_at(stored, 4) == 1;
     port_ = static_cast<std::uint16_t>(word_at(stored, 8));

@@ -190,6 +190,15 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
         EXPECT_EQ(added_outputs.outputs(), changed.added) << "payload of " << payload.size() << " bytes";
         EXPECT_EQ(log_mode.value(), 0);
     }
+    // A record that the stream's end cuts short changes nothing, however whole the bytes that did arrive look.
+    const std::string overlay_whole = le32(1) + le32(0) + le32(80);
+    for (const auto& [guid, payload] :
+         {std::pair(added_guid, encode_added_outputs({})), std::pair(overlay_guid, overlay_whole)}) {
+        apply(changed);
+        EXPECT_THROW(load(guid + le32(static_cast<std::uint32_t>(payload.size() + 1)) + payload),
+                     kestrune_io::exception_io_data_truncation);
+        EXPECT_TRUE(current() == changed) << "a record of " << payload.size() << " bytes cut short";
+    }
     // The overlay's record the same way: a version, a switch of 0 or 1 and a port of 1 to 65535, exactly.
     const std::string overlay_damaged[] = {le32(1) + le32(0),
                                            le32(1) + le32(0) + le32(80) + "x",
