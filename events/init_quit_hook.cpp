@@ -1,6 +1,7 @@
 #include "events/init_quit_hook.h"
 
 #include <exception>
+#include <vector>
 
 #include <windows.h>
 
@@ -19,10 +20,12 @@ namespace {
 // How long shut-down waits for the exit texts to reach the disk before it gives up on them and reports it.
 constexpr DWORD shutdown_limit_ms = 2000;
 
-void queue_exit_text_of(const char* configured_text, bool logging, const output_target& target)
+// Queues the exit text of output number index + 1 and hands it to the overlay, as nothing plays any more.
+void queue_exit_text_of(std::size_t index, const char* configured_text, bool logging, const output_target& target)
 {
     utf8_string text(configured_text);
     substitute_datetime_field(text);
+    set_overlay_text(index, text.view(), added_outputs.outputs().size() + 1, playback_state::stopped);
     if (!logging || !text.empty()) {
         if (logging)
             text.append_bytes("\r\n", 2);
@@ -49,8 +52,6 @@ void init_quit_hook::on_shutdown()
             first_failure = std::current_exception();
     };
     scheduler_.close();
-    // The overlay's clients are let go first: that takes a moment, and the exit texts have the rest of the limit.
-    stop_overlay(shutdown_limit_ms / 2);
     try {
         // What earlier writes left for the main thread comes before the exit text.
         deliver_output_outcomes();
@@ -59,17 +60,21 @@ void init_quit_hook::on_shutdown()
     }
     // Every output's exit text, in output order; one that fails keeps none of the others from being written.
     try {
-        queue_exit_text_of(exit_text.text(), log_mode.value() != 0, first_output_target());
+        queue_exit_text_of(0, exit_text.text(), log_mode.value() != 0, first_output_target());
     } catch (...) {
         keep_first();
     }
-    for (const output_settings& output : added_outputs.outputs()) {
+    const std::vector<output_settings>& added = added_outputs.outputs();
+    for (std::size_t index = 0; index < added.size(); ++index) {
         try {
-            queue_exit_text_of(output.exit_text.c_str(), output.log_mode, added_output_target(output));
+            queue_exit_text_of(index + 1, added[index].exit_text.c_str(), added[index].log_mode,
+                               added_output_target(added[index]));
         } catch (...) {
             keep_first();
         }
     }
+    // The overlay's streams get the exit texts while the output thread writes them; the two share the limit.
+    stop_overlay(shutdown_limit_ms / 2);
     try {
         const DWORD spent = GetTickCount() - start;
         finish_output_at_shutdown(spent < shutdown_limit_ms ? shutdown_limit_ms - spent : 0);
@@ -102,10 +107,16 @@ void on_services_restored(delay_scheduler& scheduler) noexcept
 
 void apply_overlay_setting()
 {
-    if (!overlay.enabled() || !services_ready())
+    if (!overlay.enabled() || !services_ready()) {
         stop_overlay(shutdown_limit_ms);
-    else if (overlay_port_requested() != overlay.port())
-        start_overlay(overlay.port());
+        return;
+    }
+    // A server that waits for its port to be let go is started anew, so that OK tries again at once and a failure
+    // is said again.
+    if (overlay_port_requested() == overlay.port() && overlay_listening())
+        return;
+    refresh_overlay_state();
+    start_overlay(overlay.port());
 }
 
 } // namespace velmora

@@ -16,14 +16,31 @@ output_set delayed_requested = 0;
 output_set delayed_last = 0;
 } // namespace
 
+playback_state playback_state_now()
+{
+    utf8_string state;
+    format_now_playing("$if(%isplaying%,$if(%ispaused%,paused,playing),stopped)", state);
+    return state.view() == "playing" ? playback_state::playing
+           : state.view() == "paused" ? playback_state::paused
+                                      : playback_state::stopped;
+}
+
+void refresh_overlay_state()
+{
+    if (overlay.enabled())
+        set_overlay_state(playback_state_now());
+}
+
 void queue_outputs(output_set outputs)
 {
-    // The overlay shows every output's text at its last write, whether or not it has a file.
+    // The overlay shows every output's text at its last write, whether or not it has a file, with the state the
+    // host reported as the texts were made. Asked only while it is served: a server that starts asks itself.
+    const playback_state state = overlay.enabled() ? playback_state_now() : overlay_served().state;
     const std::vector<output_settings>& added = added_outputs.outputs();
     if ((outputs & 1) != 0) {
         utf8_string text;
         format_now_playing(now_playing_script.text(), text);
-        set_overlay_text(0, text.view(), added.size() + 1);
+        set_overlay_text(0, text.view(), added.size() + 1, state);
         queue_output(text);
     }
     for (std::size_t index = 0; index < added.size(); ++index) {
@@ -31,9 +48,35 @@ void queue_outputs(output_set outputs)
             continue;
         utf8_string text;
         format_now_playing(added[index].script.c_str(), text);
-        set_overlay_text(index + 1, text.view(), added.size() + 1);
+        set_overlay_text(index + 1, text.view(), added.size() + 1, state);
         queue_output(text, added_output_target(added[index]));
     }
+}
+
+namespace {
+
+// The set without the bit of the output removed, the bits above it moved down one.
+output_set without_output(output_set outputs, std::size_t index) noexcept
+{
+    if (index >= 32)
+        return outputs;
+    const output_set below = outputs & ((output_set{1} << index) - 1);
+    const output_set above = index + 1 < 32 ? outputs >> (index + 1) << index : 0;
+    return below | above;
+}
+
+} // namespace
+
+void on_output_removed(std::size_t index)
+{
+    delayed_requested = without_output(delayed_requested, index);
+    delayed_last = without_output(delayed_last, index);
+    remove_overlay_output(index);
+}
+
+void on_output_added()
+{
+    add_overlay_output(added_outputs.outputs().size() + 1);
 }
 
 void queue_now_playing(output_set outputs)

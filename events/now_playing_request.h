@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "overlay/overlay_documents.h"
 
 namespace velmora {
 
@@ -8,8 +11,20 @@ namespace velmora {
 using output_set = std::uint32_t;
 inline constexpr output_set every_output = 0xFFFFFFFF;
 
-// Formats each chosen output's script and queues its text, in output order. The start-up write.
+// Formats each chosen output's script and queues its text, in output order, and hands the overlay each text with the
+// playback state it was made in. The start-up write.
 void queue_outputs(output_set outputs);
+
+// The playback state as the host's script language reports it now, for the overlay.
+playback_state playback_state_now();
+// The overlay takes the state now, when it is served: for an event that writes no text, and as it starts.
+void refresh_overlay_state();
+
+// Output number index + 1 was removed and the ones after it moved down: the overlay drops its text and the marks of
+// the outputs waiting for the delay move with them. Or one was added at the end: the overlay shows it, empty until it
+// writes.
+void on_output_removed(std::size_t index);
+void on_output_added();
 
 // The same for the write of an event, at once or after the delay. The listener, if one is set, is told after it.
 void queue_now_playing(output_set outputs = every_output);

@@ -1,7 +1,7 @@
 #include "events/playback_event_sink.h"
 
 #include "boundary/service_ptr.h"
-#include "overlay/overlay_server.h"
+#include "events/now_playing_request.h"
 #include "settings/component_settings.h"
 
 namespace velmora {
@@ -16,20 +16,21 @@ void playback_event_sink::request_write_if(event_word switch_word)
     }
     if (outputs != 0)
         scheduler_.request_write(outputs);
+    else if (switch_word != event_word::on_every_second)
+        // No text follows to carry the state to the overlay.
+        refresh_overlay_state();
 }
 
 // Playback starting writes the first output, as it always has; the outputs after it write on their four switches
 // alone, so that a log of new tracks gets one line per track, not a second one as playback starts.
 void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t)
 {
-    set_overlay_state(playback_state::playing);
     scheduler_.request_write(1);
 }
 
 void playback_event_sink::on_new_track(kestrune::track_handle* track)
 {
     const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
-    set_overlay_state(playback_state::playing);
     request_write_if(event_word::on_new_track);
 }
 
@@ -37,15 +38,13 @@ void playback_event_sink::on_playback_stop(std::int32_t reason)
 {
     if (reason == silent_stop_reason)
         return;
-    set_overlay_state(playback_state::stopped);
     request_write_if(event_word::on_stop);
 }
 
 void playback_event_sink::on_seek(double) {}
 
-void playback_event_sink::on_pause(std::int32_t paused)
+void playback_event_sink::on_pause(std::int32_t)
 {
-    set_overlay_state(paused != 0 ? playback_state::paused : playback_state::playing);
     request_write_if(event_word::on_pause);
 }
 

@@ -57,6 +57,11 @@ public:
     void __thiscall load_settings(kestrune::read_stream& stream, kestrune::abort_signal& abort) override
     {
         velmora::read_settings(stream, abort);
+        // A configuration loaded while the host runs switches the overlay as the page would.
+        try {
+            velmora::apply_overlay_setting();
+        } catch (...) {
+        }
     }
     // The first name is not used.
     void __thiscall set_module_names(const char*, const char* second) override

@@ -1,6 +1,9 @@
 #include "output/file_step.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "text/output_encoding.h"
 #include "win32/file_handle.h"
@@ -10,6 +13,9 @@ namespace velmora {
 namespace {
 
 constexpr file_outcome given_up_outcome{ERROR_OPERATION_ABORTED, false};
+
+// More files than there can be outputs, with the cover art's: a record goes only when files beyond these take turns.
+constexpr std::size_t file_record_limit = 32;
 
 bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
 {
@@ -54,26 +60,49 @@ file_outcome write_in_place(const output_job& job, const std::atomic<bool>& give
     return {close_after(file, file.write(job.entry.bytes(), job.entry.size())), false};
 }
 
-} // namespace
-
-bool file_step::already_published(const output_job& job) const noexcept
+bool already_published(const output_job& job, const std::shared_ptr<const output_job>& last, ULONGLONG published_size,
+                       const FILETIME& published_written) noexcept
 {
-    const output_job* last = last_published_.get();
-    if (last == nullptr || last->path != job.path || last->entry.size() != job.entry.size() ||
+    if (last == nullptr || last->entry.size() != job.entry.size() ||
         std::memcmp(last->entry.bytes(), job.entry.bytes(), job.entry.size()) != 0)
         return false;
     ULONGLONG size = 0;
     FILETIME written{};
-    return file_state(job.path, size, written) && size == published_size_ &&
-           CompareFileTime(&written, &published_written_) == 0;
+    return file_state(job.path, size, written) && size == published_size &&
+           CompareFileTime(&written, &published_written) == 0;
 }
 
-void file_step::remember_published(const std::shared_ptr<const output_job>& job) noexcept
+} // namespace
+
+file_step::file_record* file_step::existing_record_of(const std::wstring& path) noexcept
 {
-    if (file_state(job->path, published_size_, published_written_))
-        last_published_ = job;
-    else
-        last_published_.reset();
+    for (auto record = records_.begin(); record != records_.end(); ++record) {
+        if (record->plan.target == path) {
+            std::rotate(record, record + 1, records_.end());
+            return &records_.back();
+        }
+    }
+    return nullptr;
+}
+
+file_step::file_record* file_step::record_of(const std::wstring& path) noexcept
+{
+    if (file_record* found = existing_record_of(path))
+        return found;
+    file_record fresh;
+    if (!plan_publish(fresh.plan, path))
+        return nullptr;
+    if (records_.size() == file_record_limit) {
+        std::rotate(records_.begin(), records_.begin() + 1, records_.end());
+        records_.back() = std::move(fresh);
+        return &records_.back();
+    }
+    try {
+        records_.push_back(std::move(fresh));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return &records_.back();
 }
 
 file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& job,
@@ -81,25 +110,28 @@ file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& jo
 {
     if (given_up.load())
         return given_up_outcome;
-    if (already_published(*job))
-        return {ERROR_SUCCESS, false};
-    last_published_.reset();
-    // Without memory for the plan nothing is touched, and writing in place would need none.
-    if (!plan_publish(plan_, job->path))
+    // Without memory for the record nothing is touched, and writing in place would need none.
+    file_record* record = record_of(job->path);
+    if (record == nullptr)
         return {ERROR_NOT_ENOUGH_MEMORY, false};
-    const publish_outcome outcome = publish_whole_file(plan_, job->entry.bytes(), job->entry.size(), held_, given_up);
+    if (already_published(*job, record->last_published, record->published_size, record->published_written))
+        return {ERROR_SUCCESS, false};
+    record->last_published.reset();
+    const publish_outcome outcome =
+        publish_whole_file(record->plan, job->entry.bytes(), job->entry.size(), record->held, given_up);
     file_outcome result{outcome.error, false};
     if (outcome.result == publish_result::not_publishable)
         result = write_in_place(*job, given_up);
-    if (result.error == ERROR_SUCCESS)
-        remember_published(job);
+    if (result.error == ERROR_SUCCESS && file_state(job->path, record->published_size, record->published_written))
+        record->last_published = job;
     return result;
 }
 
 file_outcome file_step::append_to_file(const output_job& job, const std::atomic<bool>& given_up) noexcept
 {
-    if (last_published_ != nullptr && last_published_->path == job.path)
-        last_published_.reset();
+    // What is appended changes the file: a replace after it writes whatever it last published.
+    if (file_record* record = existing_record_of(job.path))
+        record->last_published.reset();
     if (given_up.load())
         return given_up_outcome;
     file_handle file(open_shared(job.path, OPEN_ALWAYS));

@@ -223,7 +223,7 @@ publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, 
     case rename_verdict::cancelled:
         return given_up_outcome;
     }
-    const bool holder_seen = held.path == target;
+    const bool holder_seen = held.held;
     if (holder_seen && GetTickCount64() < held.next_attempt) {
         // What a killed write left behind goes now rather than at the holder's leaving.
         DeleteFileW(plan.temporary.c_str());
@@ -252,8 +252,7 @@ publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, 
 
     const DWORD rename_error = rename_over_target(file, plan.rename_information, holder_seen, given_up);
     if (rename_error == ERROR_SUCCESS) {
-        if (holder_seen)
-            held.path.clear();
+        held.held = false;
         const DWORD close_error = file.close();
         if (close_error != ERROR_SUCCESS)
             return {publish_result::failed, close_error};
@@ -262,13 +261,8 @@ publish_outcome publish_whole_file(const publish_plan& plan, const char* bytes, 
     if (cancelled(rename_error))
         return {publish_result::failed, rename_error};
     if (held_by_another_program(rename_error)) {
-        // Without memory to remember the holder, the next write to the file tries its retry cycle again.
-        try {
-            held.path = target;
-            held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
-        } catch (const std::bad_alloc&) {
-            held.path.clear();
-        }
+        held.held = true;
+        held.next_attempt = GetTickCount64() + held_file_retry_interval_ms;
     }
     return {publish_result::not_publishable, ERROR_SUCCESS};
 }

@@ -25,8 +25,8 @@ struct publish_outcome {
     DWORD error; // why, when failed
 };
 
-// What a publish needs beside its target's path that costs memory, kept by the output thread for the last target it
-// planned, so that the writes to one file allocate once.
+// What a publish needs beside its target's path that costs memory, kept by the output thread with each file's record,
+// so that the writes to one file allocate once.
 struct publish_plan {
     std::wstring target;
     std::wstring temporary; // "<target>.velmora.tmp"
@@ -41,10 +41,10 @@ std::wstring full_path_of(const wchar_t* path);
 // when memory runs out.
 bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept;
 
-// The file whose holder made the last publish give up, and when the next single rename may be tried: kept by the
-// output thread between its publishes.
+// Whether another program held one file open when its last publish gave up, and when the next single rename may be
+// tried: kept by the output thread with that file's record.
 struct held_file {
-    std::wstring path;
+    bool held = false;
     ULONGLONG next_attempt = 0;
 };
 

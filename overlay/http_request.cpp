@@ -52,14 +52,19 @@ bool is_field_value(std::string_view text) noexcept
     return true;
 }
 
-// The Host names this computer's loopback with the server's port.
-bool is_own_host(std::string_view host, std::uint16_t port) noexcept
+// The name of this computer's loopback that the Host (or an Origin's authority) gives with the server's port, or an
+// empty view. Browsers leave the scheme's default port, 80, out.
+std::string_view own_host_name(std::string_view host, std::uint16_t port)
 {
     const std::string port_text = ":" + std::to_string(port);
-    if (host.size() <= port_text.size() || host.substr(host.size() - port_text.size()) != port_text)
-        return false;
-    const std::string_view name = host.substr(0, host.size() - port_text.size());
-    return name == "127.0.0.1" || name == "[::1]" || equal_ignoring_case(name, "localhost");
+    std::string_view name = host;
+    if (host.size() > port_text.size() && host.substr(host.size() - port_text.size()) == port_text)
+        name = host.substr(0, host.size() - port_text.size());
+    else if (port != 80)
+        return {};
+    if (name == "127.0.0.1" || name == "[::1]" || equal_ignoring_case(name, "localhost"))
+        return name;
+    return {};
 }
 
 // /N.txt for N of 1 to 16 digits without a leading zero; 0 for anything else.
@@ -132,7 +137,11 @@ request_decision decide_request(std::string_view head, std::uint16_t port, unsig
     if (hosts != 1 || origins > 1)
         return decision;
     // A page of another site, or a name of another's that resolves here, reads nothing.
-    if (!is_own_host(host, port) || (origins == 1 && origin != "http://" + std::string(host))) {
+    const std::string_view name = own_host_name(host, port);
+    constexpr std::string_view scheme = "http://";
+    const bool own_origin = origin.substr(0, scheme.size()) == scheme &&
+                            own_host_name(origin.substr(scheme.size()), port) == name;
+    if (name.empty() || (origins == 1 && !own_origin)) {
         decision.status = 403;
         return decision;
     }

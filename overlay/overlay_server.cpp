@@ -25,12 +25,15 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t client_limit = 32;
-// A client that lets this much wait for it has stopped reading: it is dropped rather than held in memory.
+// A client that has left this much unread has stopped reading: it is dropped rather than held in memory. One whole
+// answer or event may always wait beyond it, however long the texts make it.
 constexpr std::size_t unread_limit = 64 * 1024;
 constexpr int send_buffer_size = 16 * 1024;
 constexpr DWORD head_limit_ms = 5000;
 constexpr DWORD keep_alive_ms = 15000;
 constexpr DWORD start_limit_ms = 1000;
+// A port that another program holds is tried again this often, so that the overlay serves once it is let go.
+constexpr DWORD listen_retry_ms = 1000;
 // How often the listeners are asked for connections whatever their events say. Under Wine on a loaded machine the
 // server was seen to stop taking connections for good, its listener's event never set again while they queued.
 constexpr DWORD accept_check_ms = 1000;
@@ -52,9 +55,13 @@ struct server_record {
     kernel_handle wake;  // auto-reset: texts changed, or stop
     kernel_handle ready; // manual-reset: listening, or failed with error
     std::atomic<bool> stop{false};
-    // Set by the thread once error holds why it could not listen.
+    // How long the thread may take, once stopped, to send its streams what it has last been handed.
+    std::atomic<DWORD> finish_limit_ms{0};
+    // Set by the thread once error holds why it could not listen, cleared once it listens after all.
     std::atomic<bool> failed{false};
-    DWORD error = ERROR_SUCCESS;
+    std::atomic<DWORD> error{ERROR_SUCCESS};
+    // Main thread: the failure is said once a server.
+    bool failure_reported = false;
     HMODULE module = nullptr;
     std::atomic<int> holders{2};
 
@@ -65,8 +72,7 @@ struct server_record {
     }
 };
 
-// The main thread's view of the server running, and the port asked for, kept after a failure to listen so that the
-// failure is said once.
+// The main thread's view of the server running (or trying to listen), and the port asked for.
 server_record* running = nullptr;
 kernel_handle running_thread;
 std::uint16_t requested_port = 0;
@@ -75,6 +81,7 @@ bool end_server(DWORD limit_ms) noexcept
 {
     if (running == nullptr)
         return true;
+    running->finish_limit_ms = limit_ms / 2;
     running->stop = true;
     SetEvent(running->wake.get());
     const bool ended = wait_answering_sent_messages(running_thread.get(), limit_ms);
@@ -143,20 +150,23 @@ std::string_view page_template() noexcept
     return {static_cast<const char*>(bytes), SizeofResource(module, found)};
 }
 
+// Where a connection is: reading its request's head, answering it (closed once the answer is sent), streaming events
+// until either side ends it, or closing (let go at the end of the turn).
+enum class client_phase { reading_request, answering, streaming, closing };
+
 struct client {
     socket_handle socket;
     kernel_handle event;
+    client_phase phase = client_phase::reading_request;
     std::string received;
     std::string waiting; // to be sent, from sent on
     std::size_t sent = 0;
     DWORD accepted_at = 0;
     DWORD last_sent_at = 0;
-    bool head_done = false;
-    bool streaming = false;
-    bool close_when_sent = false;
-    bool blocked = false;
-    bool peer_closed = false;
-    bool gone = false;
+    // The system had no room for more; it signals when it has.
+    bool send_blocked = false;
+
+    std::size_t unread() const noexcept { return waiting.size() - sent; }
 };
 
 // The server's thread: its sockets, its clients and the last texts it sent.
@@ -186,6 +196,8 @@ public:
     void run()
     {
         template_ = page_template();
+        // What the main thread handed over before this server began is served from the first request.
+        take_new_texts(GetTickCount());
         while (!record_.stop.load()) {
             // The wait names the first of its handles that is set, so the sockets take turns at coming first: a
             // client that keeps its socket busy, or a flood of connections, cannot keep the others waiting.
@@ -218,13 +230,56 @@ public:
             }
             for (const std::unique_ptr<client>& each : clients_)
                 keep_time(*each, now);
-            clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
-                                          [](const std::unique_ptr<client>& each) { return each->gone; }),
-                           clients_.end());
+            let_closing_clients_go();
+        }
+    }
+
+    // At the end: what the main thread handed over last (the exit texts) goes to every stream, and each stream is
+    // ended once it has taken it, or at the limit.
+    void finish(DWORD limit_ms)
+    {
+        const DWORD start = GetTickCount();
+        take_new_texts(start);
+        for (const std::unique_ptr<client>& each : clients_) {
+            if (each->phase == client_phase::streaming)
+                each->phase = client_phase::answering;
+            else if (each->phase == client_phase::reading_request)
+                each->phase = client_phase::closing;
+            send_waiting(*each, start);
+        }
+        let_closing_clients_go();
+        while (!clients_.empty()) {
+            const DWORD now = GetTickCount();
+            if (now - start >= limit_ms)
+                break;
+            std::vector<HANDLE> handles;
+            for (const std::unique_ptr<client>& each : clients_)
+                handles.push_back(each->event.get());
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                   limit_ms - (now - start));
+            for (const std::unique_ptr<client>& each : clients_) {
+                WSANETWORKEVENTS events{};
+                WSAEnumNetworkEvents(each->socket.get(), each->event.get(), &events);
+                if ((events.lNetworkEvents & FD_CLOSE) != 0)
+                    each->phase = client_phase::closing;
+                else if ((events.lNetworkEvents & FD_WRITE) != 0)
+                    each->send_blocked = false;
+                send_waiting(*each, now);
+            }
+            let_closing_clients_go();
         }
     }
 
 private:
+    void let_closing_clients_go()
+    {
+        clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                      [](const std::unique_ptr<client>& each) {
+                                          return each->phase == client_phase::closing;
+                                      }),
+                       clients_.end());
+    }
+
     struct listener {
         socket_handle socket;
         kernel_handle event;
@@ -265,10 +320,10 @@ private:
         DWORD timeout = static_cast<LONG>(check_due - now) > 0 ? check_due - now : 0;
         for (const std::unique_ptr<client>& each : clients_) {
             // A stream with bytes still waiting is woken by the system once there is room, not by the clock.
-            const bool quiet_stream = each->streaming && each->waiting.size() == each->sent;
-            const DWORD due = quiet_stream       ? each->last_sent_at + keep_alive_ms
-                              : !each->head_done ? each->accepted_at + head_limit_ms
-                                                 : INFINITE;
+            const bool quiet_stream = each->phase == client_phase::streaming && each->unread() == 0;
+            const DWORD due = quiet_stream                                      ? each->last_sent_at + keep_alive_ms
+                              : each->phase == client_phase::reading_request ? each->accepted_at + head_limit_ms
+                                                                                : INFINITE;
             if (due == INFINITE)
                 continue;
             const DWORD left = static_cast<LONG>(due - now) > 0 ? due - now : 0;
@@ -337,7 +392,7 @@ private:
         }
         snapshot_text_ = stream_event(snapshot_);
         for (const std::unique_ptr<client>& each : clients_) {
-            if (each->streaming) {
+            if (each->phase == client_phase::streaming) {
                 queue_to(*each, snapshot_text_);
                 send_waiting(*each, now);
             }
@@ -346,84 +401,78 @@ private:
 
     void queue_to(client& to, const std::string& bytes)
     {
+        if (to.unread() > unread_limit) {
+            to.phase = client_phase::closing;
+            return;
+        }
         to.waiting.append(bytes);
-        if (to.waiting.size() - to.sent > unread_limit)
-            to.gone = true;
     }
 
     void serve(client& each, DWORD now)
     {
-        if (each.gone)
+        if (each.phase == client_phase::closing)
             return;
         WSANETWORKEVENTS events{};
         WSAEnumNetworkEvents(each.socket.get(), each.event.get(), &events);
         if ((events.lNetworkEvents & FD_CLOSE) != 0 && events.iErrorCode[FD_CLOSE_BIT] != 0) {
-            each.gone = true;
+            each.phase = client_phase::closing;
             return;
         }
         if ((events.lNetworkEvents & FD_WRITE) != 0)
-            each.blocked = false;
+            each.send_blocked = false;
         // Read whatever the events say, for the same reason: a read the system does not see leaves the client
         // unheard for good.
-        receive(each);
-        if (each.gone)
-            return;
-        // The client has sent all it will: a head not whole by now never will be, and a stream has no reader.
-        const bool closed = (events.lNetworkEvents & FD_CLOSE) != 0 || each.peer_closed;
-        if (!each.head_done) {
+        const bool peer_closed = receive(each) || (events.lNetworkEvents & FD_CLOSE) != 0;
+        if (each.phase == client_phase::reading_request) {
             const std::size_t end = request_head_end(each.received);
             if (end != 0 ? end > request_head_limit : each.received.size() > request_head_limit)
                 respond_and_close(each, refusal(431));
             else if (end != 0)
                 answer(each, std::string_view(each.received).substr(0, end), now);
-            else if (closed) {
-                each.gone = true;
-                return;
-            }
-        } else if (closed && !each.close_when_sent) {
-            each.gone = true;
-            return;
         }
+        // The client has sent all it will: a head not whole by now never will be, and a stream has no reader. An
+        // answer still goes out.
+        if (peer_closed && each.phase != client_phase::answering)
+            each.phase = client_phase::closing;
         send_waiting(each, now);
     }
 
     // What is due by the clock: a head not sent in time ends its connection, a quiet stream gets a keep-alive.
     void keep_time(client& each, DWORD now)
     {
-        if (each.gone)
-            return;
-        if (!each.head_done && now - each.accepted_at >= head_limit_ms)
-            each.gone = true;
-        else if (each.streaming && now - each.last_sent_at >= keep_alive_ms && each.waiting.size() == each.sent) {
+        if (each.phase == client_phase::reading_request && now - each.accepted_at >= head_limit_ms)
+            each.phase = client_phase::closing;
+        else if (each.phase == client_phase::streaming && now - each.last_sent_at >= keep_alive_ms &&
+                 each.unread() == 0) {
             queue_to(each, ": keep-alive\n\n");
             send_waiting(each, now);
         }
     }
 
     // Reads what waits, a bounded amount a turn: the system signals again for the rest, and a client that keeps
-    // sending does not hold the server.
-    void receive(client& each)
+    // sending does not hold the server. True when the client has closed its side.
+    bool receive(client& each)
     {
         char bytes[2048];
         for (int read = 0; read < 16; ++read) {
             const int count = recv(each.socket.get(), bytes, sizeof bytes, 0);
             if (count > 0) {
                 // What comes after the head is not read as anything; the head itself is bounded.
-                if (!each.head_done && each.received.size() <= request_head_limit)
+                if (each.phase == client_phase::reading_request && each.received.size() <= request_head_limit)
                     each.received.append(bytes, static_cast<std::size_t>(count));
                 continue;
             }
             if (count == 0)
-                each.peer_closed = true;
-            else if (WSAGetLastError() != WSAEWOULDBLOCK)
-                each.gone = true;
-            return;
+                return true;
+            if (WSAGetLastError() != WSAEWOULDBLOCK)
+                each.phase = client_phase::closing;
+            return false;
         }
+        return false;
     }
 
     void answer(client& each, std::string_view head, DWORD now)
     {
-        each.head_done = true;
         const request_decision decision =
             decide_request(head, record_.port, static_cast<unsigned>(snapshot_.texts.size()));
         if (decision.status != 200) {
@@ -452,38 +501,40 @@ private:
             respond_and_close(each, head_lines);
             return;
         }
-        each.streaming = true;
+        each.phase = client_phase::streaming;
         each.last_sent_at = now;
         queue_to(each, head_lines + stream_start + snapshot_text_);
     }
 
     void respond_and_close(client& each, const std::string& bytes)
     {
-        each.close_when_sent = true;
+        each.phase = client_phase::answering;
         queue_to(each, bytes);
     }
 
     void send_waiting(client& each, DWORD now)
     {
-        while (!each.gone && !each.blocked && each.sent < each.waiting.size()) {
-            const int count = send(each.socket.get(), each.waiting.data() + each.sent,
-                                   static_cast<int>(each.waiting.size() - each.sent), 0);
+        while (each.phase != client_phase::closing && !each.send_blocked && each.unread() != 0) {
+            const int count =
+                send(each.socket.get(), each.waiting.data() + each.sent, static_cast<int>(each.unread()), 0);
             if (count <= 0) {
                 // The system says when there is room again.
                 if (WSAGetLastError() == WSAEWOULDBLOCK)
-                    each.blocked = true;
+                    each.send_blocked = true;
                 else
-                    each.gone = true;
+                    each.phase = client_phase::closing;
                 return;
             }
             each.sent += static_cast<std::size_t>(count);
             each.last_sent_at = now;
         }
+        if (each.phase == client_phase::closing || each.unread() != 0)
+            return;
         each.waiting.clear();
         each.sent = 0;
-        if (each.close_when_sent && !each.gone) {
+        if (each.phase == client_phase::answering) {
             shutdown(each.socket.get(), SD_SEND);
-            each.gone = true;
+            each.phase = client_phase::closing;
         }
     }
 
@@ -498,21 +549,37 @@ private:
     DWORD last_accept_check_ = GetTickCount();
 };
 
+// The server's thread: listens, trying again while another program holds the port, serves until stopped, then
+// sends its streams the last texts.
+void serve_until_stopped(server_record& record)
+{
+    server serving(record);
+    for (;;) {
+        const DWORD error = serving.listen_on_loopback();
+        record.error = error;
+        record.failed = error != ERROR_SUCCESS;
+        SetEvent(record.ready.get());
+        if (error == ERROR_SUCCESS)
+            break;
+        const DWORD tried_at = GetTickCount();
+        for (DWORD waited = 0; waited < listen_retry_ms && !record.stop.load(); waited = GetTickCount() - tried_at)
+            WaitForSingleObject(record.wake.get(), listen_retry_ms - waited);
+        if (record.stop.load())
+            return;
+    }
+    serving.run();
+    serving.finish(record.finish_limit_ms.load());
+}
+
 DWORD WINAPI run_server(void* argument) noexcept
 {
     auto* record = static_cast<server_record*>(argument);
     const HMODULE module = record->module;
     WSADATA data;
-    DWORD error = static_cast<DWORD>(WSAStartup(MAKEWORD(2, 2), &data));
+    const DWORD error = static_cast<DWORD>(WSAStartup(MAKEWORD(2, 2), &data));
     if (error == ERROR_SUCCESS) {
         try {
-            server serving(*record);
-            error = serving.listen_on_loopback();
-            record->error = error;
-            record->failed = error != ERROR_SUCCESS;
-            SetEvent(record->ready.get());
-            if (error == ERROR_SUCCESS)
-                serving.run();
+            serve_until_stopped(*record);
         } catch (const std::bad_alloc&) {
             record->error = ERROR_NOT_ENOUGH_MEMORY;
             record->failed = true;
@@ -530,15 +597,13 @@ DWORD WINAPI run_server(void* argument) noexcept
     return 0;
 }
 
-// Main thread: a server that could not listen is said once, and let go.
+// Main thread: a server that cannot listen is said once; it goes on trying.
 void report_failure_to_listen()
 {
-    if (running == nullptr || !running->failed.load())
+    if (running == nullptr || !running->failed.load() || running->failure_reported)
         return;
-    const std::string what = "Can't serve the overlay on port " + std::to_string(running->port);
-    const DWORD error = running->error;
-    end_server(start_limit_ms);
-    report_system_error(what, error);
+    running->failure_reported = true;
+    report_system_error("Can't serve the overlay on port " + std::to_string(running->port), running->error.load());
 }
 
 } // namespace
@@ -566,6 +631,7 @@ void start_overlay(std::uint16_t port)
     }
     if (error != ERROR_SUCCESS) {
         delete record;
+        requested_port = 0;
         report_system_error("Can't serve the overlay on port " + std::to_string(port), error);
         return;
     }
@@ -587,35 +653,66 @@ std::uint16_t overlay_port_requested() noexcept
     return requested_port;
 }
 
-void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count)
+bool overlay_listening() noexcept
 {
-    report_failure_to_listen();
-    // Only the main thread changes the snapshot, so it reads it without the lock.
-    std::vector<std::string>& texts = shared.snapshot.texts;
-    if (texts.size() == output_count && index < texts.size() && texts[index] == text)
-        return;
+    return running != nullptr && !running->failed.load();
+}
+
+const overlay_snapshot& overlay_served() noexcept
+{
+    return shared.snapshot;
+}
+
+namespace {
+
+// Main thread: the snapshot changes under the lock and the server is told.
+template <typename change> void change_snapshot(change make_change)
+{
     {
         const std::lock_guard<srw_lock> lock(shared.lock);
-        texts.resize(output_count);
-        if (index < output_count)
-            texts[index].assign(text);
+        make_change(shared.snapshot);
         ++shared.version;
     }
     if (running != nullptr)
         SetEvent(running->wake.get());
 }
 
+} // namespace
+
+void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count, playback_state state)
+{
+    report_failure_to_listen();
+    // Only the main thread changes the snapshot, so it reads it without the lock.
+    const overlay_snapshot& served = shared.snapshot;
+    if (served.state == state && served.texts.size() == output_count && index < output_count &&
+        served.texts[index] == text)
+        return;
+    change_snapshot([&](overlay_snapshot& snapshot) {
+        snapshot.texts.resize(output_count);
+        if (index < output_count)
+            snapshot.texts[index].assign(text);
+        snapshot.state = state;
+    });
+}
+
 void set_overlay_state(playback_state state)
 {
-    if (shared.snapshot.state == state)
-        return;
-    {
-        const std::lock_guard<srw_lock> lock(shared.lock);
-        shared.snapshot.state = state;
-        ++shared.version;
-    }
-    if (running != nullptr)
-        SetEvent(running->wake.get());
+    if (shared.snapshot.state != state)
+        change_snapshot([state](overlay_snapshot& snapshot) { snapshot.state = state; });
+}
+
+void remove_overlay_output(std::size_t index)
+{
+    if (index < shared.snapshot.texts.size())
+        change_snapshot([index](overlay_snapshot& snapshot) {
+            snapshot.texts.erase(snapshot.texts.begin() + static_cast<std::ptrdiff_t>(index));
+        });
+}
+
+void add_overlay_output(std::size_t output_count)
+{
+    if (shared.snapshot.texts.size() < output_count)
+        change_snapshot([output_count](overlay_snapshot& snapshot) { snapshot.texts.resize(output_count); });
 }
 
 } // namespace velmora

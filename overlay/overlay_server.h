@@ -16,21 +16,31 @@ namespace velmora {
 // under a lock held for a copy; it never touches a socket. The thread makes no host call and keeps the module loaded
 // while it runs.
 
-// Main thread: serves on port, ending a server that runs first. Waits until the thread listens or fails (a second at
-// most, answering sent messages); a failure gives one line, "Error: Can't serve the overlay on port N: REASON", then
-// or, when it comes later, at the next text.
+// Main thread: serves on port, ending a server that runs first, with the texts and state handed over so far. Waits
+// until the thread listens or fails (a second at most, answering sent messages); a failure gives one line, "Error:
+// Can't serve the overlay on port N: REASON", then or, when it comes later, at the next text. The thread tries the
+// port again every second meanwhile, and serves once it is free.
 void start_overlay(std::uint16_t port);
 
 // Main thread: ends the server, clients connected or not, waiting limit_ms at most for its thread to end (answering
-// sent messages). True when nothing of it runs any more.
+// sent messages): the streams get what was handed over last, within half of that. True when nothing of it runs any
+// more.
 bool stop_overlay(DWORD limit_ms) noexcept;
 
-// Main thread: the port last asked for since the last stop, served or not (a failure to listen is said once).
+// Main thread: the port last asked for since the last stop, served or not.
 std::uint16_t overlay_port_requested() noexcept;
+// Main thread: whether the server asked for listens (false while another program holds its port).
+bool overlay_listening() noexcept;
 
-// Main thread: output number index + 1 wrote text; output_count outputs exist. Kept while no server runs, for the
-// next one.
-void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count);
+// Main thread: output number index + 1 wrote text, made while the host reported state; output_count outputs exist.
+// Kept while no server runs, for the next one.
+void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count, playback_state state);
+// Main thread: the state alone, for an event that writes no text.
 void set_overlay_state(playback_state state);
+// Main thread: output number index + 1 is gone and the ones after it move down; or one is added, without a text yet.
+void remove_overlay_output(std::size_t index);
+void add_overlay_output(std::size_t output_count);
+// Main thread: what the overlay serves now.
+const overlay_snapshot& overlay_served() noexcept;
 
 } // namespace velmora

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "output/output_thread.h"
+#include "test_watchdog.h"
 
 namespace velmora {
 
@@ -11,6 +12,7 @@ namespace velmora {
 // hangs.
 inline void wait_for_writes()
 {
+    const velmora_tests::watchdog_wait waiting("the output thread to finish its writes");
     EXPECT_TRUE(wait_for_output(10000)) << "the output thread did not finish its writes within 10 s";
 }
 

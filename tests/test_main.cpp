@@ -1,8 +1,64 @@
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "test_watchdog.h"
+
 namespace {
+
+// A test that runs past this many seconds has hung: VELMORA_TEST_LIMIT_SECONDS sets another limit for the long runs.
+constexpr unsigned default_test_limit_seconds = 120;
+
+// What the watchdog reads: the running test's name and start, and what it says it waits for. The name is written
+// only between tests, while started_at is 0.
+struct running_test {
+    std::string name;
+    std::atomic<ULONGLONG> started_at{0};
+    std::atomic<const char*> waiting_for{nullptr};
+};
+running_test current;
+
+unsigned test_limit_seconds()
+{
+    const char* configured = std::getenv("VELMORA_TEST_LIMIT_SECONDS");
+    const unsigned long limit = configured != nullptr ? std::strtoul(configured, nullptr, 10) : 0;
+    return limit != 0 ? static_cast<unsigned>(limit) : default_test_limit_seconds;
+}
+
+// Ends the program with a failure, naming the test, once one has run past the limit. The process is terminated
+// rather than exited: a hung test's threads may hold what an orderly exit would wait for.
+DWORD WINAPI watch_tests(void* limit_seconds) noexcept
+{
+    const ULONGLONG limit_ms = static_cast<ULONGLONG>(reinterpret_cast<UINT_PTR>(limit_seconds)) * 1000;
+    for (;;) {
+        Sleep(1000);
+        const ULONGLONG started_at = current.started_at.load();
+        if (started_at == 0 || GetTickCount64() - started_at < limit_ms)
+            continue;
+        const char* waiting_for = current.waiting_for.load();
+        std::printf("\nwatchdog: %s has run for more than %u s; it waits for %s. Ending the program.\n",
+                    current.name.c_str(), static_cast<unsigned>(limit_ms / 1000),
+                    waiting_for != nullptr ? waiting_for : "nothing it has named");
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+}
+
+class watchdog_listener final : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo& test) override
+    {
+        current.name = std::string(test.test_suite_name()) + "." + test.name();
+        current.waiting_for = nullptr;
+        current.started_at = GetTickCount64();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override { current.started_at = 0; }
+};
 
 // GoogleTest's own printers also hand every failure to OutputDebugStringA, which raises an exception that the
 // emulated Wine on the build machines cannot survive: the program dies at its first failure and prints nothing more.
@@ -60,11 +116,21 @@ private:
 
 } // namespace
 
+void velmora_tests::watchdog_waiting_for(const char* what) noexcept
+{
+    current.waiting_for = what;
+}
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
     if (::testing::TestEventListener* printer = listeners.default_result_printer())
         listeners.Append(new failure_printer(listeners.Release(printer)));
+    listeners.Append(new watchdog_listener);
+    const unsigned limit = test_limit_seconds();
+    if (HANDLE watchdog = CreateThread(nullptr, 0, watch_tests, reinterpret_cast<void*>(static_cast<UINT_PTR>(limit)),
+                                       0, nullptr))
+        CloseHandle(watchdog);
     return RUN_ALL_TESTS();
 }

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "boundary/shared_library.h"
+#include "events/now_playing_request.h"
 #include "formatting/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
@@ -298,6 +299,7 @@ void preferences_dialog::add_output(int)
         return;
     keep_text_edits();
     added.push_back(default_added_output());
+    on_output_added();
     selected_ = added.size();
     fill_output_list();
     show_selected_output();
@@ -310,6 +312,7 @@ void preferences_dialog::remove_output(int)
         return;
     keep_text_edits();
     added.erase(added.begin() + static_cast<std::ptrdiff_t>(selected_ - 1));
+    on_output_removed(selected_);
     --selected_;
     fill_output_list();
     show_selected_output();

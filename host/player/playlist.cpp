@@ -48,6 +48,8 @@ std::vector<playlist_step> parse_playlist(const std::string& text, std::string& 
                 error = "line " + std::to_string(number) + ": " + command + " needs a number of seconds";
                 return {};
             }
+        } else if (command == "set" && rest.find('=') != std::string::npos) {
+            step = {playlist_step::kind::set, rest, {}, 0};
         } else if (command != "stop" || !rest.empty()) {
             error = "line " + std::to_string(number) + ": unknown command \"" + line + "\"";
             return {};

@@ -11,9 +11,10 @@ namespace stand_in {
 //   play SECONDS           playback goes on, one playback-time notification a second
 //   pause SECONDS          paused for that long, then resumed
 //   stop                   playback stops
+//   set NAME=VALUE         a setting changes, as --set names it, and the component loads the configuration anew
 struct playlist_step {
-    enum class kind { track, play, pause, stop } type;
-    std::string artist, title;
+    enum class kind { track, play, pause, stop, set } type;
+    std::string artist, title; // the assignment of a set in artist
     int seconds = 0;
 };
 

@@ -283,6 +283,8 @@ struct player {
     stand_in::playback_control& control;
     kestrune::playback_event_callbacks& events;
     write_watcher& watcher;
+    // Sets a setting by its --set name and has the component load the configuration anew.
+    std::function<void(const std::string&)> change_setting;
     std::vector<std::unique_ptr<stand_in::track_handle>> tracks;
 };
 
@@ -328,6 +330,10 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             control.playing = nullptr;
             watcher.event("stop");
             events.on_playback_stop(0);
+            break;
+        case stand_in::playlist_step::kind::set:
+            watcher.event("setting");
+            playing.change_setting(step.artist);
             break;
         }
         // Each step ends with a short pass, so that its writes are printed before the next begins.
@@ -454,7 +460,21 @@ int main()
                 std::printf("overlay: http://127.0.0.1:%u/\n", static_cast<unsigned>(overlay_port));
             std::fflush(stdout);
             watcher.settle();
-            player playing{audit, control, *events, watcher, {}};
+            const auto change_setting = [component, &never](const std::string& assignment) {
+                stand_in::memory_write_stream current;
+                component->save_settings(current, never);
+                std::vector<stand_in::stored_record> records;
+                stand_in::parse_records(current.bytes, records);
+                std::string refused;
+                if (!stand_in::set_by_name(records, assignment, refused))
+                    throw std::runtime_error(refused);
+                stand_in::memory_read_stream edited(stand_in::serialise_records(records));
+                component->load_settings(edited, never);
+                if (const std::uint16_t port = stand_in::overlay_port_of(records))
+                    std::printf("overlay: http://127.0.0.1:%u/\n", static_cast<unsigned>(port));
+                std::fflush(stdout);
+            };
+            player playing{audit, control, *events, watcher, change_setting, {}};
             if (chosen.prefs) {
                 const HWND window = open_preferences(*page);
                 watcher.set_dialog(window);

@@ -96,7 +96,7 @@ def main():
     # The browser's helper processes may still be writing its profile as they end.
     with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as folder:
         port, debugging = free_port(), free_port()
-        run = host_run(folder, "track Nina Simone / Feeling Good\nplay 8\ntrack Miles Davis / So What\nplay 6\nstop\n",
+        run = host_run(folder, "track Nina Simone / Feeling Good\nplay 8\ntrack Miles Davis / So What\nplay 10\nstop\n",
                        1, ["overlay_port=%d" % port, "2.now_playing_script=%title%", "2.save_to_file=0"],
                        program_dir)
         chromium = subprocess.Popen([browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
@@ -145,6 +145,11 @@ def main():
                   "and loses it after ?hold=2 seconds")
             check(page.evaluate("getComputedStyle(document.body).backgroundColor") == "rgba(0, 0, 0, 0)",
                   "the background is transparent")
+            # A hold past what a timer holds keeps the class for good rather than dropping it at once.
+            page.call("Page.navigate", url="http://127.0.0.1:%d/?hold=Infinity" % port)
+            time.sleep(1.5)
+            check(page.evaluate("document.getElementById('output-1').classList.contains('changed')"),
+                  "?hold=Infinity keeps the class changed")
             if screenshot:
                 page.call("Emulation.setDeviceMetricsOverride", width=640, height=120, deviceScaleFactor=1,
                           mobile=False)

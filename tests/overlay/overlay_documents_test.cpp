@@ -56,6 +56,18 @@ TEST(OverlayRequests, TheHeadDecidesTheAnswer)
         ASSERT_EQ(request_head_end(head), head.size()) << head;
         EXPECT_EQ(decide_request(head, 8080, 16).status, each.status) << head;
     }
+    // Browsers leave the default port out of both, so on port 80 alone either form names this computer.
+    const std::string default_port_forms[] = {
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: localhost:80\r\nOrigin: http://localhost\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: [::1]\r\nOrigin: http://[::1]:80\r\n\r\n",
+    };
+    for (const std::string& head : default_port_forms) {
+        EXPECT_EQ(decide_request(head, 80, 16).status, 200) << head;
+        EXPECT_EQ(decide_request(head, 8080, 16).status, 403) << head;
+    }
+    EXPECT_EQ(decide_request("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://localhost\r\n\r\n", 80, 16).status,
+              403);
     EXPECT_EQ(request_head_end("GET / HTTP/1.1\r\nHost: x\r\n"), 0u);
 }
 
