@@ -27,6 +27,21 @@ output_target added_output_target(const output_settings& output) noexcept
     return {output.path.c_str(), output.save_to_file, false, output.encoding, output.log_mode};
 }
 
+namespace {
+
+// The outputs that replace a file now; two that name the same file count twice, which costs a record at most.
+std::size_t files_replaced() noexcept
+{
+    std::size_t count = 0;
+    if (output_targets.word(output_target_word::save_to_file) != 0 && log_mode.value() == 0 && *output_path.text() != '\0')
+        ++count;
+    for (const output_settings& output : added_outputs.outputs())
+        count += output.save_to_file && !output.log_mode && !output.path.empty() ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
 std::shared_ptr<output_job> make_output_job(const utf8_string& text, const output_target& target)
 {
     if (*target.configured_path == '\0' || (!target.to_file && !target.to_clipboard))
@@ -51,6 +66,7 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text, const outpu
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, target.encoding) : encoded_text());
     job->configured_path = std::move(configured_path);
     if (to_file) {
+        job->files_replaced = files_replaced();
         std::wstring full = full_path_of(path);
         if (full.empty())
             full = path;

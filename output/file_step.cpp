@@ -14,8 +14,6 @@ namespace {
 
 constexpr file_outcome given_up_outcome{ERROR_OPERATION_ABORTED, false};
 
-// More files than there can be outputs, with the cover art's: a record goes only when files beyond these take turns.
-constexpr std::size_t file_record_limit = 32;
 
 bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
 {
@@ -92,11 +90,6 @@ file_step::file_record* file_step::record_of(const std::wstring& path) noexcept
     file_record fresh;
     if (!plan_publish(fresh.plan, path))
         return nullptr;
-    if (records_.size() == file_record_limit) {
-        std::rotate(records_.begin(), records_.begin() + 1, records_.end());
-        records_.back() = std::move(fresh);
-        return &records_.back();
-    }
     try {
         records_.push_back(std::move(fresh));
     } catch (const std::bad_alloc&) {
@@ -105,15 +98,23 @@ file_step::file_record* file_step::record_of(const std::wstring& path) noexcept
     return &records_.back();
 }
 
+void file_step::keep_records(std::size_t count) noexcept
+{
+    if (records_.size() > count)
+        records_.erase(records_.begin(), records_.end() - static_cast<std::ptrdiff_t>(count));
+}
+
 file_outcome file_step::replace_file(const std::shared_ptr<const output_job>& job,
                                      const std::atomic<bool>& given_up) noexcept
 {
     if (given_up.load())
         return given_up_outcome;
     // Without memory for the record nothing is touched, and writing in place would need none.
-    file_record* record = record_of(job->path);
-    if (record == nullptr)
+    if (record_of(job->path) == nullptr)
         return {ERROR_NOT_ENOUGH_MEMORY, false};
+    // The job's own record is the last, the most lately used.
+    keep_records(std::max<std::size_t>(job->files_replaced, 1));
+    file_record* record = &records_.back();
     if (already_published(*job, record->last_published, record->published_size, record->published_written))
         return {ERROR_SUCCESS, false};
     record->last_published.reset();

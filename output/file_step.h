@@ -36,10 +36,11 @@ private:
 
     file_outcome replace_file(const std::shared_ptr<const output_job>& job, const std::atomic<bool>& given_up) noexcept;
     file_outcome append_to_file(const output_job& job, const std::atomic<bool>& given_up) noexcept;
-    // The file's record, made when there is none, the least lately used going past the limit; null when memory runs
-    // out for a new one.
+    // The file's record, made when there is none; null when memory runs out for a new one.
     file_record* record_of(const std::wstring& path) noexcept;
     file_record* existing_record_of(const std::wstring& path) noexcept;
+    // Lets go of the records beyond count, the least lately used first.
+    void keep_records(std::size_t count) noexcept;
 
     // Most lately used last.
     std::vector<file_record> records_;

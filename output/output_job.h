@@ -31,6 +31,9 @@ struct output_job {
     bool exit_text = false;
     // A write asked for while the host's services were withdrawn: its error line is dropped, as it would have been.
     bool report_failure = true;
+    // How many files the outputs replace as the job is made: the output thread keeps a record for that many, the
+    // ones it wrote most lately, and lets go of the files no output names any more.
+    std::size_t files_replaced = 1;
 };
 
 // What became of the file step: what stopped the write if anything, and whether the file could not even be opened

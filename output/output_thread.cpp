@@ -102,25 +102,45 @@ private:
 };
 queue_holder queue;
 
-// The window itself, on the main thread that made it; gone with the services or the module. A class a module
-// registered outlives the module unless unregistered, and a module loaded again would find it with a procedure
-// that is gone.
+// The window itself, on the main thread that made it; gone with the shut-down, the services or the module, before
+// the module can go: a host that pumps its messages after unloading us would otherwise dispatch what the thread
+// posted to a procedure that is gone. A class a module registered outlives the module unless unregistered, and a
+// module loaded again would find it with a procedure that is gone.
 class delivery_window_holder {
 public:
     delivery_window_holder() noexcept = default;
     delivery_window_holder(const delivery_window_holder&) = delete;
     delivery_window_holder& operator=(const delivery_window_holder&) = delete;
-    ~delivery_window_holder()
+    ~delivery_window_holder() { close(); }
+
+    // Main thread, once the thread can no longer post to it (its handle is taken from the queue first).
+    void close() noexcept
     {
+        if (window.get() != nullptr) {
+            MSG posted;
+            while (PeekMessageW(&posted, window.get(), WM_OUTPUT_OUTCOMES, WM_OUTPUT_OUTCOMES, PM_REMOVE)) {
+            }
+        }
         window.reset();
         if (registered)
-            UnregisterClassW(delivery_window_class, this_module());
+            registered = UnregisterClassW(delivery_window_class, this_module()) == 0;
     }
 
     owned_window window;
     bool registered = false;
 };
 delivery_window_holder delivery;
+
+// Main thread: the thread posts no more, and the window goes; the next write makes another.
+void close_delivery_window() noexcept
+{
+    {
+        const std::lock_guard<srw_lock> lock(queue->lock);
+        queue->delivery_window = nullptr;
+        queue->delivery_posted = false;
+    }
+    delivery.close();
+}
 
 HANDLE create_with_system(LPTHREAD_START_ROUTINE procedure, void* argument)
 {
@@ -509,6 +529,8 @@ void finish_output_at_shutdown(DWORD limit_ms)
                 first_failure = std::current_exception();
         }
     }
+    // What the thread posted and nobody pumped yet goes with the window: everything has been delivered above.
+    close_delivery_window();
     if (first_failure)
         std::rethrow_exception(first_failure);
 }
@@ -521,12 +543,10 @@ void withdraw_output() noexcept
         queue->end_when_idle = true;
         for (finished_job& finished : queue->finished)
             finished.report_failure = false;
-        queue->delivery_window = nullptr;
-        queue->delivery_posted = false;
         if (queue->thread_waiting)
             WakeConditionVariable(&queue->work_arrived);
     }
-    delivery.window.reset();
+    close_delivery_window();
 }
 
 void restore_output() noexcept

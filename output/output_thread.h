@@ -31,7 +31,8 @@ bool wait_for_output(DWORD limit_ms);
 // progress is cancelled where the system can), nothing it comes to is delivered, and each file with an unfinished job
 // is reported as timed out, once, named as its newest job names it. The thread ends once it is free; when it was not
 // given up on, the wait takes in its end, within the same limit. A later job starts a new one. What came back is
-// delivered whatever a receiver throws; the first exception then passes.
+// delivered whatever a receiver throws; the first exception then passes. The window that brings outcomes back goes,
+// with what was posted to it, so that the module may be unloaded at once; a later write makes another.
 void finish_output_at_shutdown(DWORD limit_ms);
 
 // Main thread, when the host clears the services-ready flag: the thread ends once its queue is empty, no thread is

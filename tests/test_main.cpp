@@ -20,6 +20,9 @@ struct running_test {
     std::string name;
     std::atomic<ULONGLONG> started_at{0};
     std::atomic<const char*> waiting_for{nullptr};
+    // Set once the tests have run: the watchdog ends before the program does, since a thread still waiting at the
+    // program's exit brings it down under the emulated Wine of the build machines.
+    HANDLE tests_done = nullptr;
 };
 running_test current;
 
@@ -35,8 +38,7 @@ unsigned test_limit_seconds()
 DWORD WINAPI watch_tests(void* limit_seconds) noexcept
 {
     const ULONGLONG limit_ms = static_cast<ULONGLONG>(reinterpret_cast<UINT_PTR>(limit_seconds)) * 1000;
-    for (;;) {
-        Sleep(1000);
+    while (WaitForSingleObject(current.tests_done, 1000) == WAIT_TIMEOUT) {
         const ULONGLONG started_at = current.started_at.load();
         if (started_at == 0 || GetTickCount64() - started_at < limit_ms)
             continue;
@@ -47,6 +49,7 @@ DWORD WINAPI watch_tests(void* limit_seconds) noexcept
         std::fflush(stdout);
         TerminateProcess(GetCurrentProcess(), 3);
     }
+    return 0;
 }
 
 class watchdog_listener final : public ::testing::EmptyTestEventListener {
@@ -129,8 +132,15 @@ int main(int argc, char** argv)
         listeners.Append(new failure_printer(listeners.Release(printer)));
     listeners.Append(new watchdog_listener);
     const unsigned limit = test_limit_seconds();
-    if (HANDLE watchdog = CreateThread(nullptr, 0, watch_tests, reinterpret_cast<void*>(static_cast<UINT_PTR>(limit)),
-                                       0, nullptr))
+    current.tests_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE watchdog = CreateThread(nullptr, 0, watch_tests,
+                                         reinterpret_cast<void*>(static_cast<UINT_PTR>(limit)), 0, nullptr);
+    const int status = RUN_ALL_TESTS();
+    SetEvent(current.tests_done);
+    if (watchdog != nullptr) {
+        WaitForSingleObject(watchdog, INFINITE);
         CloseHandle(watchdog);
-    return RUN_ALL_TESTS();
+    }
+    CloseHandle(current.tests_done);
+    return status;
 }

@@ -109,14 +109,29 @@ public:
         std::string path;
     };
 
-    write_watcher(std::vector<watched> files, double speed, std::function<int(unsigned)> encoding)
-        : speed_(speed), encoding_(std::move(encoding)), start_(GetTickCount())
+    // setting gives a setting's value now by its --set name.
+    write_watcher(std::vector<watched> files, double speed, std::function<long long(const std::string&)> setting)
+        : speed_(speed), setting_(std::move(setting)), start_(GetTickCount())
     {
         for (watched& file : files)
             files_.push_back({std::move(file), {}});
     }
 
-    void event(const char* name) { event_ = name; }
+    // The event that the writes printed from now on follow.
+    void event(const char* name)
+    {
+        event_ = name;
+        awaited_ = false;
+    }
+
+    // The same for an event on which output 1 writes when its switch of that name is on (null: always), so that
+    // the next settle waits for the write to land: a late write would be printed under the event after it.
+    void event_writing(const char* name, const char* switch_name)
+    {
+        event_ = name;
+        printed_at_event_ = printed_;
+        awaited_ = setting_("save_to_file") != 0 && (switch_name == nullptr || setting_(switch_name) != 0);
+    }
 
     // Keyboard messages for this window go through its dialog navigation.
     void set_dialog(HWND dialog) { dialog_ = dialog; }
@@ -129,12 +144,16 @@ public:
             if (content == file.last)
                 continue;
             const bool appended = !file.last.empty() && content.compare(0, file.last.size(), file.last) == 0;
-            const std::string shown = stand_in::console_text(appended ? content.substr(file.last.size()) : content,
-                                                             encoding_(file.watched.number));
+            const std::string shown = stand_in::console_text(
+                appended ? content.substr(file.last.size()) : content,
+                static_cast<int>(setting_(file.watched.number == 1
+                                              ? "output_encoding"
+                                              : std::to_string(file.watched.number) + ".output_encoding")));
             file.last = content;
             const std::string number = files_.size() > 1 ? std::to_string(file.watched.number) + ": " : "";
             std::printf("[%6.1f s] %-16s %s%s%s\n", (GetTickCount() - start_) * speed_ / 1000.0, event_.c_str(),
                         number.c_str(), appended ? "+" : "", shown.c_str());
+            ++printed_;
         }
         std::fflush(stdout);
     }
@@ -165,7 +184,21 @@ public:
 
     // A pass of at least 50 ms of real time, whatever the speed: the component writes on a thread of its own, so an
     // event's write lands a moment after the event call returns.
-    bool settle() { return pass(0.05 * (speed_ > 1 ? speed_ : 1)); }
+    // An awaited write is waited for up to two seconds beyond the delay (an unchanged text is not written again).
+    bool settle()
+    {
+        if (!pass(0.05 * (speed_ > 1 ? speed_ : 1)))
+            return false;
+        const long long delay = setting_("delay_enabled") > 0 ? setting_("delay_ms") : 0;
+        const DWORD limit = 2000 + static_cast<DWORD>(delay > 0 && delay < 60000 ? delay : 0);
+        const DWORD start = GetTickCount();
+        while (awaited_ && printed_ == printed_at_event_ && GetTickCount() - start < limit) {
+            if (!pass(0.01 * speed_))
+                return false;
+        }
+        awaited_ = false;
+        return true;
+    }
 
 private:
     struct watched_file {
@@ -175,8 +208,11 @@ private:
 
     std::vector<watched_file> files_;
     double speed_;
-    std::function<int(unsigned)> encoding_;
+    std::function<long long(const std::string&)> setting_;
     DWORD start_;
+    unsigned long printed_ = 0;
+    unsigned long printed_at_event_ = 0;
+    bool awaited_ = true; // the start-up write
     HWND dialog_ = nullptr;
     std::string event_ = "start-up";
 };
@@ -302,7 +338,8 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             control.playing = playing.tracks.back().get();
             control.paused = false;
             control.playback_time = 0;
-            watcher.event("new track");
+            // Playback starting writes output 1 whatever its switch.
+            watcher.event_writing("new track", nullptr);
             events.on_playback_starting(0, 0);
             playing.tracks.back()->add_ref();
             events.on_new_track(playing.tracks.back().get());
@@ -318,17 +355,17 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             break;
         case stand_in::playlist_step::kind::pause:
             control.paused = true;
-            watcher.event("pause");
+            watcher.event_writing("pause", "on_pause");
             events.on_pause(1);
             if (!watcher.pass(step.seconds))
                 return false;
             control.paused = false;
-            watcher.event("resume");
+            watcher.event_writing("resume", "on_pause");
             events.on_pause(0);
             break;
         case stand_in::playlist_step::kind::stop:
             control.playing = nullptr;
-            watcher.event("stop");
+            watcher.event_writing("stop", "on_stop");
             events.on_playback_stop(0);
             break;
         case stand_in::playlist_step::kind::set:
@@ -444,16 +481,15 @@ int main()
         }
         component->set_services_ready(1);
 
-        // The encoding the component writes an output in now, which the page may change during the run.
-        const auto encoding = [component, &never](unsigned output) {
+        // A setting as the component has it now, which the page may change during the run.
+        const auto setting = [component, &never](const std::string& name) {
             stand_in::memory_write_stream current;
             component->save_settings(current, never);
             std::vector<stand_in::stored_record> records;
             stand_in::parse_records(current.bytes, records);
-            return static_cast<int>(stand_in::number_by_name(
-                records, output == 1 ? "output_encoding" : std::to_string(output) + ".output_encoding"));
+            return stand_in::number_by_name(records, name);
         };
-        write_watcher watcher(watched_files(chosen.output, *component), chosen.speed, encoding);
+        write_watcher watcher(watched_files(chosen.output, *component), chosen.speed, setting);
         try {
             hook->on_startup();
             if (overlay_port != 0)

@@ -27,6 +27,17 @@ __declspec(dllexport) void __cdecl probe_arm(kestrune::service_registry* registr
     sink.on_pause(1);
 }
 
+// One write at once, to the file and the clipboard, whose outcome the output thread posts back to the main thread.
+__declspec(dllexport) void __cdecl probe_write_and_copy(kestrune::service_registry* registry, const char* output_file)
+{
+    velmora::set_service_registry(registry);
+    velmora::set_services_ready_flag(1);
+    velmora::output_path.set(output_file);
+    velmora::now_playing_script.set("x");
+    velmora::output_targets.set_word(velmora::output_target_word::copy_to_clipboard, 1);
+    sink.on_pause(1);
+}
+
 // As the module's interface does when the host clears the services-ready flag.
 __declspec(dllexport) void __cdecl probe_withdraw()
 {

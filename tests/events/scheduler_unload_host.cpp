@@ -38,7 +38,7 @@ int main(int argument_count, char** arguments)
 {
     if (argument_count != 3)
         return fail("usage: scheduler_unload_host unload-armed|shutdown-then-unload|withdraw-then-unload|"
-                    "withdraw-idle-unload|exit-armed OUTPUT");
+                    "withdraw-idle-unload|exit-armed|outcome-posted-shutdown-unload OUTPUT");
     const std::string mode = arguments[1];
     const char* output = arguments[2];
     DeleteFileA(output);
@@ -54,6 +54,20 @@ int main(int argument_count, char** arguments)
         reinterpret_cast<plain_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_shutdown")));
     const auto withdraw =
         reinterpret_cast<plain_function>(reinterpret_cast<void*>(GetProcAddress(probe, "probe_withdraw")));
+    if (mode == "outcome-posted-shutdown-unload") {
+        // The output thread writes and posts the clipboard's outcome to the module's window; nothing is pumped
+        // before the shut-down and the unload, and the host's loop then dispatches what is queued.
+        const auto write = reinterpret_cast<void(__cdecl*)(kestrune::service_registry*, const char*)>(
+            reinterpret_cast<void*>(GetProcAddress(probe, "probe_write_and_copy")));
+        write(&host.registry, output);
+        Sleep(500);
+        shutdown();
+        if (FindWindowExW(HWND_MESSAGE, nullptr, L"Velmora output delivery", nullptr) != nullptr)
+            return fail("the delivery window outlived the shut-down");
+        FreeLibrary(probe);
+        pump_messages_for(500);
+        return 0;
+    }
     arm(&host.registry, output, 100);
     pump_messages_for(450);
     if (file_text(output).empty())

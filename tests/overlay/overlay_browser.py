@@ -147,8 +147,12 @@ def main():
                   "the background is transparent")
             # A hold past what a timer holds keeps the class for good rather than dropping it at once.
             page.call("Page.navigate", url="http://127.0.0.1:%d/?hold=Infinity" % port)
-            time.sleep(1.5)
-            check(page.evaluate("document.getElementById('output-1').classList.contains('changed')"),
+            held = "location.search == '?hold=Infinity' && document.getElementById('output-1') != null"
+            start = time.monotonic()
+            while not page.evaluate(held) and time.monotonic() - start < 10:
+                time.sleep(0.05)
+            time.sleep(1)
+            check(page.evaluate(held + " && document.getElementById('output-1').classList.contains('changed')"),
                   "?hold=Infinity keeps the class changed")
             if screenshot:
                 page.call("Emulation.setDeviceMetricsOverride", width=640, height=120, deviceScaleFactor=1,

@@ -3,8 +3,9 @@
 
 usage: overlay_clients.py PROGRAM_DIR [CASE...]
 
-Three runs of velmora-host: one that plays a playlist while clients take every route and every refusal, one with
-the port already taken, and one whose second output sends large texts every second to a client that stops reading
+Four runs of velmora-host: one that plays a playlist while clients take every route and every refusal, one that
+switches the overlay on and changes its port while it plays, one with the port already taken, and one whose second
+output sends large texts every second to a client that stops reading
 and past one that never stops sending, beside one that reads.
 """
 
@@ -253,14 +254,54 @@ def routes_and_refusals(folder):
     check(run.end() == 0, "the run ends well: " + run.text())
     check(reader.raw.partition(b"\r\n\r\n")[2].startswith(b"retry: "), "the stream starts with retry")
     first = texts_of(reader.events, 1)
+    # The exit text reaches the stream before it ends.
     expected = ["playing: Artist One - Title One", "playing: Artist Two - Title Two",
-                "paused: Artist Two - Title Two", "playing: Artist Two - Title Two", "stopped"]
+                "paused: Artist Two - Title Two", "playing: Artist Two - Title Two", "stopped", "not running"]
     check(first[-len(expected):] == expected, "output 1 across the events: %r" % first)
     second = texts_of(reader.events, 2)
-    check(second[-3:] == ['Title One <&> "\u00e9"', 'Title Two <&> "\u00e9"', '? <&> "\u00e9"'],
+    check(second[-4:] == ['Title One <&> "\u00e9"', 'Title Two <&> "\u00e9"', '? <&> "\u00e9"', "not running"],
           "output 2 across the events: %r" % second)
     states = [document["state"] for _, document in reader.events]
     check("paused" in states and states[-1] == "stopped", "the state follows: %r" % states)
+
+
+def switched_on_while_playing(folder):
+    """The overlay switched on, and its port changed, while a track plays: each server serves the current texts and
+    state at once. Output 2's text escapes to more than the unread limit. With the delay on, every pushed state is
+    the one its text was made in, and the exit texts reach the stream before it ends."""
+    first, second = free_port(), free_port()
+    playlist = ("track A / B\nplay 4\nset overlay_port=%d\nplay 6\npause 4\nplay 4\nset overlay_port=%d\nplay 6\n"
+                % (first, second))
+    large = "<&" * 8000
+    run = host_run(folder, playlist, 2, ["2.now_playing_script=" + large, "2.save_to_file=0", "delay_enabled=1",
+                                         "delay_ms=700"])
+    check(run.wait_for("overlay: http://127.0.0.1:%d/" % first, 120), "switched on: " + run.text())
+    reader = event_reader(first)
+    reader.start()
+    status, _, body = get(first, "/now-playing.json")
+    document = json.loads(body.decode("utf-8")) if status == 200 else {}
+    check(document.get("state") == "playing" and [output["text"] for output in document.get("outputs", [])]
+          == ["playing: A - B", large], "switched on while playing: the JSON at once: %r" % body[:200])
+    check(get(first, "/1.txt")[2] == b"playing: A - B", "and /1.txt")
+    status, _, body = get(first, "/")
+    check(status == 200 and body.count(b"&lt;&amp;") == 8000, "the page, longer than the unread limit, comes whole")
+    check(run.wait_for("overlay: http://127.0.0.1:%d/" % second, 120), "the port changes")
+    check(get(second, "/1.txt")[2].startswith(b"playing: A - B"), "the new port serves the text at once")
+    last = event_reader(second)
+    last.start()
+    reader.join(30)
+    check(reader.events and reader.events[0][1]["outputs"][0]["text"] == "playing: A - B",
+          "the stream's first event has the texts")
+    check(any(document["outputs"][1]["text"] == large for _, document in reader.events),
+          "an event longer than the unread limit reaches a reading client")
+    prefix = {"playing": "playing: ", "paused": "paused: ", "stopped": "stopped"}
+    states = [(document["state"], document["outputs"][0]["text"]) for _, document in reader.events]
+    check("paused" in [state for state, _ in states] and all(text.startswith(prefix[state]) for state, text in states),
+          "each state is the one its text was made in: %r" % states)
+    check(run.end() == 0, "the run ends well")
+    last.join(30)
+    check(last.events and last.events[-1][1]["state"] == "stopped"
+          and last.events[-1][1]["outputs"][0]["text"] == "not running", "the exit text reaches the stream")
 
 
 def port_in_use(folder):
@@ -268,11 +309,20 @@ def port_in_use(folder):
         taken.bind(("127.0.0.1", 0))
         taken.listen(1)
         port = taken.getsockname()[1]
-        run = host_run(folder, "track A / B\nplay 2\nstop\n", 4, ["overlay_port=%d" % port])
-        status = run.end()
+        run = host_run(folder, "track A / B\nplay 40\nstop\n", 4, ["overlay_port=%d" % port])
+        check(run.wait_for("Can't serve the overlay", 120), "a port in use is said")
+    # Once the other program lets the port go, the overlay is served without a restart.
+    served, end = None, time.monotonic() + 10
+    while time.monotonic() < end and served != 200:
+        try:
+            served = get(port, "/1.txt", limit=2)[0]
+        except OSError:
+            time.sleep(0.2)
+    status = run.end()
     text = run.text()
     check(("Error: Can't serve the overlay on port %d: " % port) in text, "a port in use is said: " + text)
     check(text.count("Can't serve the overlay") == 1, "once")
+    check(served == 200, "served once the port is free")
     check("playing: A - B" in text and status == 0, "and everything else goes on")
 
 
@@ -371,7 +421,7 @@ def mutated_requests(folder):
 
 if __name__ == "__main__":
     # The mutated requests run in the long runs (tools/fuzz), by name.
-    chosen = sys.argv[2:] or ["routes_and_refusals", "port_in_use", "reader_that_stops"]
+    chosen = sys.argv[2:] or ["routes_and_refusals", "switched_on_while_playing", "port_in_use", "reader_that_stops"]
     for case in [globals()[name] for name in chosen]:
         print("== " + case.__name__, flush=True)
         with tempfile.TemporaryDirectory() as scratch:

@@ -13,6 +13,7 @@
 #include "host/doubles/host_call_faults.h"
 #include "host/doubles/player_services.h"
 #include "host/shared_dll/file_dialog_script.h"
+#include "events/now_playing_request.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "tests/ui/later_subclass.h"
@@ -491,11 +492,20 @@ TEST_F(PreferencesPage, EveryControlButTheDelayEditsTheChosenOutput)
     EXPECT_EQ(added_outputs.outputs().size(), max_added_outputs);
     EXPECT_FALSE(IsWindowEnabled(item(IDC_ADD_OUTPUT))) << "16 outputs in all";
     EXPECT_EQ(list_items(list).back(), L"16: (no file)");
+    EXPECT_EQ(overlay_served().texts.size(), max_added_outputs + 1) << "the overlay shows the added outputs at once";
+    // Output 2 goes while outputs 1 and 3 wait for the delay: the overlay and the marks move with the outputs.
+    for (std::size_t index = 0; index <= max_added_outputs; ++index)
+        set_overlay_text(index, "text " + std::to_string(index + 1), max_added_outputs + 1, playback_state::playing);
+    add_delayed_outputs(0b101);
     SendMessageW(list, CB_SETCURSEL, 1, 0);
     notify(IDC_OUTPUT_LIST, CBN_SELCHANGE);
     notify(IDC_REMOVE_OUTPUT, BN_CLICKED);
     EXPECT_EQ(added_outputs.outputs().size(), max_added_outputs - 1);
     EXPECT_EQ(added_outputs.outputs()[0], default_added_output()) << "output 2 went, the next took its place";
+    EXPECT_EQ(take_delayed_outputs(), output_set{0b11}) << "outputs 1 and 3, now 2, write; no other";
+    ASSERT_EQ(overlay_served().texts.size(), max_added_outputs);
+    EXPECT_EQ(overlay_served().texts[1], "text 3");
+    EXPECT_EQ(overlay_served().texts.back(), "text 16");
     EXPECT_TRUE(IsWindowEnabled(item(IDC_ADD_OUTPUT)));
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(text_of(item(IDC_OUTPUT_PATH)), L"C:\\out\\now playing.txt");
