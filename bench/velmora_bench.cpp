@@ -669,8 +669,8 @@ HANDLE named_event(const std::string& name, bool create)
                   : OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, wide.c_str());
 }
 
-// Helper: count clients of the overlay's stream; every event the first one reads sets NAME-read. Ends once NAME-end
-// is set, or with 1 when a client's connection goes.
+// Helper: count clients of the overlay's stream; every event that all of them have read sets NAME-read. Ends once
+// NAME-end is set, or with 1 when a client's connection goes.
 int overlay_reader(std::uint16_t port, int count, const std::string& name)
 {
     WSADATA data;
@@ -681,7 +681,9 @@ int overlay_reader(std::uint16_t port, int count, const std::string& name)
     for (int client = 0; client < count; ++client)
         clients.push_back(stream_client(port));
     SetEvent(ready.get());
-    std::string first;
+    std::vector<std::string> received_by(clients.size());
+    std::vector<unsigned long> events_by(clients.size(), 0);
+    unsigned long read_by_all = 0;
     while (WaitForSingleObject(end.get(), 0) == WAIT_TIMEOUT) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -697,15 +699,17 @@ int overlay_reader(std::uint16_t port, int count, const std::string& name)
             const int received = recv(clients[index].get(), bytes, sizeof bytes, 0);
             if (received <= 0)
                 return 1;
-            if (index != 0)
-                continue;
-            first.append(bytes, static_cast<std::size_t>(received));
-            for (std::size_t end_of_event; (end_of_event = first.find("\n\n")) != std::string::npos;) {
-                const bool event = first.compare(0, 5, "data:") == 0;
-                first.erase(0, end_of_event + 2);
-                if (event)
-                    SetEvent(read.get());
+            std::string& pending = received_by[index];
+            pending.append(bytes, static_cast<std::size_t>(received));
+            for (std::size_t end_of_event; (end_of_event = pending.find("\n\n")) != std::string::npos;) {
+                events_by[index] += pending.compare(0, 5, "data:") == 0 ? 1 : 0;
+                pending.erase(0, end_of_event + 2);
             }
+        }
+        const unsigned long least = *std::min_element(events_by.begin(), events_by.end());
+        if (least > read_by_all) {
+            read_by_all = least;
+            SetEvent(read.get());
         }
     }
     return 0;
@@ -845,12 +849,16 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
         std::vector<double> with_clients, without, ratios;
         int turn = 0;
         // Events come apart, as a player's do, so that the server has sent each one to every client before the
-        // next: on a machine of two processors, a server still sending would take the main thread's processor.
-        const auto events = [&] {
+        // next: on a machine of two processors, a server still sending would take the main thread's processor, and
+        // under Wine every send is a call to its one server, where the main thread's calls would queue behind them.
+        // With clients, the next event waits until every client has read the last; a pause follows on both sides.
+        const auto events = [&](const helper* readers) {
             double seconds = 0;
-            for (int event = 0; event < writes_per_round; ++event) {
+            for (int event = 0; event < writes_per_round && failure.empty(); ++event) {
                 tracks.play(turn++);
                 seconds += seconds_without_formatting([&] { scheduler.request_write(); });
+                if (readers != nullptr && !readers->read())
+                    failure = "the 32 clients did not all read an event within 10 s";
                 Sleep(5);
             }
             return seconds / writes_per_round;
@@ -864,7 +872,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
                 if (!readers.ready())
                     failure = "the 32 clients did not connect";
                 Sleep(100);
-                seconds = events();
+                seconds = events(&readers);
             }
             Sleep(1000);
             return seconds;
@@ -874,9 +882,9 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
             double first = 0, second = 0;
             if (round % 2 == 0) {
                 first = with_32_clients();
-                second = events();
+                second = events(nullptr);
             } else {
-                second = events();
+                second = events(nullptr);
                 first = with_32_clients();
             }
             with_clients.push_back(first);

@@ -111,9 +111,8 @@ void apply_overlay_setting()
         stop_overlay(shutdown_limit_ms);
         return;
     }
-    // A server that waits for its port to be let go is started anew, so that OK tries again at once and a failure
-    // is said again.
-    if (overlay_port_requested() == overlay.port() && overlay_listening())
+    // A server whose port another program holds tries it again by itself.
+    if (overlay_port_requested() == overlay.port())
         return;
     refresh_overlay_state();
     start_overlay(overlay.port());

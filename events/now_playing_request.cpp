@@ -20,7 +20,7 @@ playback_state playback_state_now()
 {
     utf8_string state;
     format_now_playing("$if(%isplaying%,$if(%ispaused%,paused,playing),stopped)", state);
-    return state.view() == "playing" ? playback_state::playing
+    return state.view() == "playing"  ? playback_state::playing
            : state.view() == "paused" ? playback_state::paused
                                       : playback_state::stopped;
 }

@@ -33,7 +33,8 @@ namespace {
 std::size_t files_replaced() noexcept
 {
     std::size_t count = 0;
-    if (output_targets.word(output_target_word::save_to_file) != 0 && log_mode.value() == 0 && *output_path.text() != '\0')
+    if (output_targets.word(output_target_word::save_to_file) != 0 && log_mode.value() == 0 &&
+        *output_path.text() != '\0')
         ++count;
     for (const output_settings& output : added_outputs.outputs())
         count += output.save_to_file && !output.log_mode && !output.path.empty() ? 1 : 0;

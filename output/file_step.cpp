@@ -14,7 +14,6 @@ namespace {
 
 constexpr file_outcome given_up_outcome{ERROR_OPERATION_ABORTED, false};
 
-
 bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

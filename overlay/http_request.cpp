@@ -139,8 +139,8 @@ request_decision decide_request(std::string_view head, std::uint16_t port, unsig
     // A page of another site, or a name of another's that resolves here, reads nothing.
     const std::string_view name = own_host_name(host, port);
     constexpr std::string_view scheme = "http://";
-    const bool own_origin = origin.substr(0, scheme.size()) == scheme &&
-                            own_host_name(origin.substr(scheme.size()), port) == name;
+    const bool own_origin =
+        origin.substr(0, scheme.size()) == scheme && own_host_name(origin.substr(scheme.size()), port) == name;
     if (name.empty() || (origins == 1 && !own_origin)) {
         decision.status = 403;
         return decision;

@@ -255,8 +255,7 @@ public:
             std::vector<HANDLE> handles;
             for (const std::unique_ptr<client>& each : clients_)
                 handles.push_back(each->event.get());
-            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                   limit_ms - (now - start));
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, limit_ms - (now - start));
             for (const std::unique_ptr<client>& each : clients_) {
                 WSANETWORKEVENTS events{};
                 WSAEnumNetworkEvents(each->socket.get(), each->event.get(), &events);
@@ -273,11 +272,10 @@ public:
 private:
     void let_closing_clients_go()
     {
-        clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
-                                      [](const std::unique_ptr<client>& each) {
-                                          return each->phase == client_phase::closing;
-                                      }),
-                       clients_.end());
+        clients_.erase(
+            std::remove_if(clients_.begin(), clients_.end(),
+                           [](const std::unique_ptr<client>& each) { return each->phase == client_phase::closing; }),
+            clients_.end());
     }
 
     struct listener {
@@ -321,9 +319,10 @@ private:
         for (const std::unique_ptr<client>& each : clients_) {
             // A stream with bytes still waiting is woken by the system once there is room, not by the clock.
             const bool quiet_stream = each->phase == client_phase::streaming && each->unread() == 0;
-            const DWORD due = quiet_stream                                      ? each->last_sent_at + keep_alive_ms
+            const DWORD due = quiet_stream || each->phase == client_phase::answering
+                                  ? each->last_sent_at + keep_alive_ms
                               : each->phase == client_phase::reading_request ? each->accepted_at + head_limit_ms
-                                                                                : INFINITE;
+                                                                             : INFINITE;
             if (due == INFINITE)
                 continue;
             const DWORD left = static_cast<LONG>(due - now) > 0 ? due - now : 0;
@@ -429,6 +428,8 @@ private:
                 respond_and_close(each, refusal(431));
             else if (end != 0)
                 answer(each, std::string_view(each.received).substr(0, end), now);
+            // The answer's time runs from here.
+            each.last_sent_at = now;
         }
         // The client has sent all it will: a head not whole by now never will be, and a stream has no reader. An
         // answer still goes out.
@@ -437,10 +438,12 @@ private:
         send_waiting(each, now);
     }
 
-    // What is due by the clock: a head not sent in time ends its connection, a quiet stream gets a keep-alive.
+    // What is due by the clock: a head not sent in time ends its connection, and so does an answer that the client
+    // has taken nothing of for as long as a stream may stay quiet; a quiet stream gets a keep-alive.
     void keep_time(client& each, DWORD now)
     {
-        if (each.phase == client_phase::reading_request && now - each.accepted_at >= head_limit_ms)
+        if ((each.phase == client_phase::reading_request && now - each.accepted_at >= head_limit_ms) ||
+            (each.phase == client_phase::answering && now - each.last_sent_at >= keep_alive_ms))
             each.phase = client_phase::closing;
         else if (each.phase == client_phase::streaming && now - each.last_sent_at >= keep_alive_ms &&
                  each.unread() == 0) {
@@ -651,11 +654,6 @@ bool stop_overlay(DWORD limit_ms) noexcept
 std::uint16_t overlay_port_requested() noexcept
 {
     return requested_port;
-}
-
-bool overlay_listening() noexcept
-{
-    return running != nullptr && !running->failed.load();
 }
 
 const overlay_snapshot& overlay_served() noexcept

@@ -29,8 +29,6 @@ bool stop_overlay(DWORD limit_ms) noexcept;
 
 // Main thread: the port last asked for since the last stop, served or not.
 std::uint16_t overlay_port_requested() noexcept;
-// Main thread: whether the server asked for listens (false while another program holds its port).
-bool overlay_listening() noexcept;
 
 // Main thread: output number index + 1 wrote text, made while the host reported state; output_count outputs exist.
 // Kept while no server runs, for the next one.

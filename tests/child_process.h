@@ -45,6 +45,7 @@ public:
     }
 
     bool started() const noexcept { return process_.hProcess != nullptr; }
+    bool ended() const noexcept { return started() && WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0; }
 
     // The exit code once the program has ended within the limit; 99 when it has not (it is then ended) or never
     // started.
@@ -66,7 +67,7 @@ struct run_result {
 };
 
 // Runs a program of this folder with the arguments and collects what it prints, both streams together. A program
-// still running after two minutes is ended and gives exit code 99.
+// still running after 90 seconds is ended and gives exit code 99.
 inline run_result run_program(const std::wstring& program, const std::wstring& arguments)
 {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
@@ -77,13 +78,18 @@ inline run_result run_program(const std::wstring& program, const std::wstring& a
     SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
     started_program running(program, arguments, writer);
     CloseHandle(writer);
-    // Reads until every writer has closed the pipe, or the limit has passed: a hung program fails the test in
-    // minutes rather than hanging it.
+    // Reads until the program has ended and the pipe holds nothing more, or every writer has closed it, or the limit
+    // has passed: a hung program fails the test in minutes rather than hanging it. A process that Wine starts for
+    // the program (the desktop) inherits the pipe and outlives it, so the pipe's end is not waited for.
     const DWORD start = GetTickCount();
     char buffer[4096];
     DWORD available = 0;
-    while (running.started() && GetTickCount() - start < 120000 &&
-           PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr)) {
+    for (;;) {
+        // Asked before the pipe is: what the program wrote before it ended is in the pipe then.
+        const bool ended = running.ended();
+        if (!running.started() || GetTickCount() - start >= 90000 ||
+            !PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr) || (available == 0 && ended))
+            break;
         DWORD got = 0;
         if (available == 0)
             Sleep(10);

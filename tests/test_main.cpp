@@ -133,8 +133,8 @@ int main(int argc, char** argv)
     listeners.Append(new watchdog_listener);
     const unsigned limit = test_limit_seconds();
     current.tests_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE watchdog = CreateThread(nullptr, 0, watch_tests,
-                                         reinterpret_cast<void*>(static_cast<UINT_PTR>(limit)), 0, nullptr);
+    const HANDLE watchdog =
+        CreateThread(nullptr, 0, watch_tests, reinterpret_cast<void*>(static_cast<UINT_PTR>(limit)), 0, nullptr);
     const int status = RUN_ALL_TESTS();
     SetEvent(current.tests_done);
     if (watchdog != nullptr) {

@@ -26,6 +26,19 @@ std::string file_text(const char* path)
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
+// Whether this process has a message-only window of the class: other test programs have theirs.
+bool own_message_window(const wchar_t* window_class)
+{
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, window_class, nullptr); window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, window_class, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId())
+            return true;
+    }
+    return false;
+}
+
 int fail(const char* why)
 {
     std::printf("%s\n", why);
@@ -62,7 +75,7 @@ int main(int argument_count, char** arguments)
         write(&host.registry, output);
         Sleep(500);
         shutdown();
-        if (FindWindowExW(HWND_MESSAGE, nullptr, L"Velmora output delivery", nullptr) != nullptr)
+        if (own_message_window(L"Velmora output delivery"))
             return fail("the delivery window outlived the shut-down");
         FreeLibrary(probe);
         pump_messages_for(500);

@@ -22,9 +22,8 @@ velmora_tests::run_result run_unload_host(const std::wstring& mode)
 // shut down and unloaded with the clipboard's outcome posted to the module's window, pumped after FreeLibrary.
 TEST(SchedulerUnload, AnArmedWorkerSurvivesUnloadShutDownAndProcessExit)
 {
-    for (const wchar_t* mode :
-         {L"unload-armed", L"shutdown-then-unload", L"withdraw-then-unload", L"withdraw-idle-unload", L"exit-armed",
-          L"outcome-posted-shutdown-unload"}) {
+    for (const wchar_t* mode : {L"unload-armed", L"shutdown-then-unload", L"withdraw-then-unload",
+                                L"withdraw-idle-unload", L"exit-armed", L"outcome-posted-shutdown-unload"}) {
         const velmora_tests::run_result run = run_unload_host(mode);
         EXPECT_EQ(run.exit_code, 0u) << mode << ": " << run.output;
     }

@@ -264,7 +264,7 @@ TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
     helper_process poller(L"file_poller.exe\" \"" + path + L"\" " + events + L"-ready " + events + L"-stop \"" +
                           result + L"\"");
     ASSERT_TRUE(poller.started());
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 120000), WAIT_OBJECT_0) << "the poller never read the file";
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 90000), WAIT_OBJECT_0) << "the poller never read the file";
     published_text::poll_counts in_thread;
     std::thread reader([&] { in_thread = published_text::poll_until(path.c_str(), stop.get()); });
 
@@ -676,7 +676,7 @@ TEST_F(KilledWriter, LeavesAWholeTextAndAtMostOneTemporaryFile)
                               std::to_wstring(first));
         ASSERT_TRUE(writer.started());
         // Killed only once it is writing, at a moment of the burst chosen at random.
-        const DWORD give_up = GetTickCount() + 120000;
+        const DWORD give_up = GetTickCount() + 90000;
         published_text::reading seen;
         std::string content;
         while (!(seen.kind == verdict::whole && seen.number >= first) && GetTickCount() < give_up) {

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "boundary/host_services.h"
+#include "events/now_playing_request.h"
 #include "host/doubles/host_call_faults.h"
 #include "host/doubles/player_services.h"
 #include "host/shared_dll/file_dialog_script.h"
-#include "events/now_playing_request.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "tests/ui/later_subclass.h"
