@@ -256,7 +256,7 @@ class KilledWriter : public WholeFilePublish {};
 TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
 {
     ASSERT_EQ(GetACP(), 1252u) << "the ANSI texts are code page 1252's";
-    const unsigned long writes_per_encoding = fuzz_rounds(3000);
+    const unsigned long writes_per_encoding = fuzz_rounds(2000);
     write(0);
     const std::wstring events = L"velmora-poller-" + std::to_wstring(GetCurrentProcessId());
     const event_handle ready(events + L"-ready"), stop(events + L"-stop");
@@ -303,7 +303,7 @@ TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
 // enough that the log stays below its backlog limit), while a reader polls the replaced file by path.
 TEST_F(PollingReaders, SeeWholeTextsAndEveryLogEntryWhileReplaceAndLogWritesMix)
 {
-    const unsigned long writes = fuzz_rounds(4000);
+    const unsigned long writes = fuzz_rounds(3000);
     std::mt19937 random(fuzz_seed(21));
     const std::string replaced = utf8_of(path), log = utf8_of(folder + L"\\log.txt");
     write(0);
@@ -666,7 +666,7 @@ TEST_F(WholeFilePublish, ASlowDiskNeverHoldsUpTheCallerAndShutDownKeepsItsLimit)
 TEST_F(KilledWriter, LeavesAWholeTextAndAtMostOneTemporaryFile)
 {
     ASSERT_EQ(GetACP(), 1252u) << "the ANSI texts are code page 1252's";
-    const unsigned long rounds = environment_number("VELMORA_KILL_ROUNDS", 8);
+    const unsigned long rounds = environment_number("VELMORA_KILL_ROUNDS", 4);
     std::mt19937 random(fuzz_seed(14));
     unsigned long strays = 0;
     for (unsigned long round = 0; round < rounds; ++round) {
