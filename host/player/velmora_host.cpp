@@ -113,8 +113,12 @@ public:
     write_watcher(std::vector<watched> files, double speed, std::function<long long(const std::string&)> setting)
         : speed_(speed), setting_(std::move(setting)), start_(GetTickCount())
     {
-        for (watched& file : files)
-            files_.push_back({std::move(file), {}});
+        // What a file holds before the run is not printed, so that the first line is the run's own first write.
+        for (watched& file : files) {
+            std::string content;
+            read_file(file.path, content);
+            files_.push_back({std::move(file), std::move(content)});
+        }
     }
 
     // The event that the writes printed from now on follow.

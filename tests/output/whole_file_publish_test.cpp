@@ -303,7 +303,7 @@ TEST_F(PollingReaders, SeeOnlyWholeTextsWhileWritesRunInEveryEncoding)
 // enough that the log stays below its backlog limit), while a reader polls the replaced file by path.
 TEST_F(PollingReaders, SeeWholeTextsAndEveryLogEntryWhileReplaceAndLogWritesMix)
 {
-    const unsigned long writes = fuzz_rounds(3000);
+    const unsigned long writes = fuzz_rounds(20000);
     std::mt19937 random(fuzz_seed(21));
     const std::string replaced = utf8_of(path), log = utf8_of(folder + L"\\log.txt");
     write(0);
