@@ -28,8 +28,7 @@ void on_services_withdrawn(delay_scheduler& scheduler) noexcept;
 void on_services_restored(delay_scheduler& scheduler) noexcept;
 
 // Main thread: serves the overlay on its port when it is switched on (starting anew when the port changed), ends it
-// when it is off. Start-up, the page, a loaded configuration and a restore of the services
-// call it.
+// when it is off. Start-up, the page, a loaded configuration and a restore of the services call it.
 void apply_overlay_setting();
 
 } // namespace velmora

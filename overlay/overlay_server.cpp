@@ -256,15 +256,8 @@ public:
             for (const std::unique_ptr<client>& each : clients_)
                 handles.push_back(each->event.get());
             WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, limit_ms - (now - start));
-            for (const std::unique_ptr<client>& each : clients_) {
-                WSANETWORKEVENTS events{};
-                WSAEnumNetworkEvents(each->socket.get(), each->event.get(), &events);
-                if ((events.lNetworkEvents & FD_CLOSE) != 0)
-                    each->phase = client_phase::closing;
-                else if ((events.lNetworkEvents & FD_WRITE) != 0)
-                    each->send_blocked = false;
-                send_waiting(*each, now);
-            }
+            for (const std::unique_ptr<client>& each : clients_)
+                serve(*each, now);
             let_closing_clients_go();
         }
     }
@@ -429,7 +422,8 @@ private:
             else if (end != 0)
                 answer(each, std::string_view(each.received).substr(0, end), now);
             // The answer's time runs from here.
-            each.last_sent_at = now;
+            if (each.phase != client_phase::reading_request)
+                each.last_sent_at = now;
         }
         // The client has sent all it will: a head not whole by now never will be, and a stream has no reader. An
         // answer still goes out.
