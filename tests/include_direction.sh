@@ -9,11 +9,12 @@ set -euo pipefail
 if [ "${1:-}" = "--planted" ]; then
     copy=$(mktemp -d)
     trap 'rm -rf "$copy"' EXIT
-    layer_dirs=(boundary win32 text settings formatting output overlay events ui module)
+    layer_dirs=(boundary win32 text art settings formatting output overlay events ui module)
     for dir in "${layer_dirs[@]}"; do cp -r "$2/$dir" "$copy/"; done
     status=0
     for plant in "output/file_step.cpp:settings/component_settings.h" "formatting/text_formatting.cpp:output/output_job.h" \
                  "events/init_quit_hook.cpp:ui/preferences_window.h" "win32/srw_lock.h:text/utf8_string.h" \
+                 "art/cover_art.cpp:settings/component_settings.h" \
                  "overlay/http_request.cpp:settings/component_settings.h" "output/file_step.cpp:overlay/overlay_server.h"; do
         file=${plant%%:*}
         cp "$2/$file" "$copy/$file"
@@ -30,18 +31,19 @@ fi
 
 root=$1
 # Lowest first; a layer may include its own, the ones of a lower rank, and not those of its forbidden list.
-layers=(boundary win32 text settings formatting output overlay events ui module)
+layers=(boundary win32 text art settings formatting output overlay events ui module)
 rank_of() {
     case $1 in
         boundary | win32) echo 0 ;;
         text) echo 1 ;;
-        settings) echo 2 ;;
-        formatting) echo 3 ;;
-        output) echo 4 ;;
-        overlay) echo 5 ;;
-        events) echo 6 ;;
-        ui) echo 7 ;;
-        module) echo 8 ;;
+        art) echo 2 ;;
+        settings) echo 3 ;;
+        formatting) echo 4 ;;
+        output) echo 5 ;;
+        overlay) echo 6 ;;
+        events) echo 7 ;;
+        ui) echo 8 ;;
+        module) echo 9 ;;
         *) echo none ;;
     esac
 }
