@@ -1,5 +1,5 @@
 # TagLib, the tag reader the cover art comes from: a static library built from the source tools/prerequisites
-# fetches, with the same cross compiler. Its warnings are its own: the strict flags are only on our targets.
+# fetches, with the same cross compiler. Its warnings are its own, and not shown: the strict flags are only on ours.
 set(TAGLIB_SOURCE_DIR ${PROJECT_SOURCE_DIR}/build/taglib-1.13/source CACHE PATH
     "TagLib's source, fetched by tools/prerequisites")
 if(NOT EXISTS ${TAGLIB_SOURCE_DIR}/.fetched)
@@ -15,7 +15,7 @@ ExternalProject_Add(taglib_build
     BINARY_DIR ${PROJECT_BINARY_DIR}/taglib-build
     INSTALL_DIR ${taglib_install}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=MinSizeRel
-               -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DCMAKE_CXX_FLAGS=-ffunction-sections\ -fdata-sections
+               -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DCMAKE_CXX_FLAGS=-ffunction-sections\ -fdata-sections\ -w
                -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_BINDINGS=OFF -DWITH_ZLIB=OFF
     BUILD_BYPRODUCTS ${taglib_install}/lib/libtag.a
     UPDATE_COMMAND ""

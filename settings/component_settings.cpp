@@ -8,7 +8,8 @@ const char default_exit_text[] = "not running";
 
 // Defined in one translation unit, in this order: the order of construction is the order of the settings
 // registry, newest first, and so the order in which the settings are saved. The newer records come first, so that
-// they are saved after the seven of old: the overlay's after the added outputs'.
+// they are saved after the seven of old: the overlay's after the added outputs', the cover art's last.
+cover_art_setting cover_art({0x3E8A51C7, 0x6D2F, 0x4B90, {0x8E, 0x14, 0xA7, 0x5C, 0x29, 0xD3, 0x60, 0xF1}});
 overlay_setting overlay({0x7C41D2E9, 0x0B5A, 0x4F83, {0xA6, 0x1D, 0x3E, 0x92, 0x58, 0xC7, 0x04, 0xBB}});
 added_outputs_setting added_outputs({0x5B1E7C2A, 0x3F64, 0x4C1D, {0x9A, 0x07, 0xE2, 0x58, 0x31, 0xC6, 0x4B, 0x9D}});
 config_string now_playing_script({0xDA9DCD74, 0x54C3, 0x43C4, {0xBA, 0xC5, 0x8B, 0x43, 0x70, 0xEB, 0x51, 0x65}},

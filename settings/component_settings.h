@@ -4,6 +4,7 @@
 
 #include "settings/added_outputs.h"
 #include "settings/config_variable.h"
+#include "settings/cover_art_setting.h"
 #include "settings/overlay_setting.h"
 #include "text/output_encoding.h"
 
@@ -47,6 +48,8 @@ extern added_outputs_setting added_outputs;
 extern config_block<output_target_word, 8> output_targets;
 // The browser overlay served on loopback.
 extern overlay_setting overlay;
+// The playing track's cover art, published to a file.
+extern cover_art_setting cover_art;
 
 extern const char default_now_playing_script[];
 extern const char default_exit_text[];

@@ -29,6 +29,7 @@ constexpr GUID targets_guid = {0x2022701A, 0x8B3D, 0x4289, {0xAB, 0xD8, 0x78, 0x
 constexpr GUID added_outputs_guid = {0x5B1E7C2A, 0x3F64, 0x4C1D, {0x9A, 0x07, 0xE2, 0x58, 0x31, 0xC6, 0x4B, 0x9D}};
 constexpr GUID overlay_guid = {0x7C41D2E9, 0x0B5A, 0x4F83, {0xA6, 0x1D, 0x3E, 0x92, 0x58, 0xC7, 0x04, 0xBB}};
 constexpr std::uint32_t default_overlay_port = 41837;
+constexpr GUID cover_art_guid = {0x3E8A51C7, 0x6D2F, 0x4B90, {0x8E, 0x14, 0xA7, 0x5C, 0x29, 0xD3, 0x60, 0xF1}};
 
 const named_setting settings[] = {
     {"now_playing_script", setting_kind::text, script_guid, 0},
@@ -254,6 +255,48 @@ bool set_overlay_setting(std::vector<stored_record>& records, const std::string&
     return true;
 }
 
+// The cover art's record: a version word, then the file's path and the placeholder's, each a byte count and its bytes.
+void cover_art_of(const std::vector<stored_record>& records, std::string& cover_path, std::string& placeholder)
+{
+    cover_path.clear();
+    placeholder.clear();
+    const stored_record* record = find_record(records, cover_art_guid);
+    if (record == nullptr)
+        return;
+    const std::string& payload = record->payload;
+    std::size_t at = 4;
+    std::string texts[2];
+    for (std::string& text : texts) {
+        std::uint32_t count = 0;
+        if (payload.size() < at + 4)
+            return;
+        std::memcpy(&count, payload.data() + at, 4);
+        at += 4;
+        if (payload.size() - at < count)
+            return;
+        text = payload.substr(at, count);
+        at += count;
+    }
+    cover_path = texts[0];
+    placeholder = texts[1];
+}
+
+bool set_cover_art_setting(std::vector<stored_record>& records, const std::string& name, const std::string& value)
+{
+    std::string cover_path, placeholder;
+    cover_art_of(records, cover_path, placeholder);
+    (name == "cover_path" ? cover_path : placeholder) = value;
+    std::string payload;
+    for (const std::uint32_t word : {1u, static_cast<std::uint32_t>(cover_path.size())})
+        payload.append(reinterpret_cast<const char*>(&word), 4);
+    payload += cover_path;
+    const auto count = static_cast<std::uint32_t>(placeholder.size());
+    payload.append(reinterpret_cast<const char*>(&count), 4);
+    payload += placeholder;
+    store_record(records, cover_art_guid, payload);
+    return true;
+}
+
 } // namespace
 
 bool parse_records(const std::string& bytes, std::vector<stored_record>& records)
@@ -302,6 +345,13 @@ bool set_by_name(std::vector<stored_record>& records, const std::string& assignm
             return false;
         }
         return set_overlay_setting(records, name, value, error);
+    }
+    if (name == "cover_path" || name == "cover_placeholder") {
+        if (equals == std::string::npos) {
+            error = "a setting is given as NAME=VALUE: " + assignment;
+            return false;
+        }
+        return set_cover_art_setting(records, name, value);
     }
     if (split_output_name(name, output, field)) {
         if (equals == std::string::npos) {
@@ -378,7 +428,8 @@ std::string setting_names()
     std::string names;
     for (const named_setting& setting : settings)
         names += (names.empty() ? "" : ", ") + std::string(setting.name);
-    names += ", overlay, overlay_port; and for outputs 2 to 16, N.NAME with NAME one of ";
+    names +=
+        ", overlay, overlay_port, cover_path, cover_placeholder; and for outputs 2 to 16, N.NAME with NAME one of ";
     for (const output_field& field : output_fields)
         names += std::string(field.name) + (&field == std::end(output_fields) - 1 ? "" : ", ");
     return names;

@@ -28,12 +28,14 @@ struct settings_values {
     std::vector<output_settings> added;
     bool overlay_on;
     std::uint16_t overlay_port;
+    std::string cover_path, placeholder;
 
     bool operator==(const settings_values& other) const
     {
         return script == other.script && path == other.path && exit == other.exit && encoding == other.encoding &&
                log == other.log && events == other.events && targets == other.targets && added == other.added &&
-               overlay_on == other.overlay_on && overlay_port == other.overlay_port;
+               overlay_on == other.overlay_on && overlay_port == other.overlay_port && cover_path == other.cover_path &&
+               placeholder == other.placeholder;
     }
 };
 
@@ -48,6 +50,8 @@ const settings_values defaults = {
     {},
     false,
     41837,
+    "",
+    "",
 };
 
 settings_values current()
@@ -55,7 +59,7 @@ settings_values current()
     settings_values values{
         now_playing_script.text(), output_path.text(),     exit_text.text(),       output_encoding.value(),
         log_mode.value(),          event_settings.words(), output_targets.words(), added_outputs.outputs(),
-        overlay.enabled(),         overlay.port()};
+        overlay.enabled(),         overlay.port(),         cover_art.cover_path(), cover_art.placeholder()};
     return values;
 }
 
@@ -70,6 +74,7 @@ void apply(const settings_values& values)
     output_targets.set_words(values.targets);
     added_outputs.outputs() = values.added;
     overlay.set(values.overlay_on, values.overlay_port);
+    cover_art.set(values.cover_path, values.placeholder);
 }
 
 const settings_values changed = {
@@ -83,7 +88,9 @@ const settings_values changed = {
     {{false, "title.txt", "%title%", 2, true, "", false, true, false, true},
      {true, "%TEMP%\\\xC3\xA9.txt", "[%artist%]", 3, false, "bye", true, false, true, false}},
     true,
-    8081};
+    8081,
+    "%TEMP%\\cover \xC3\xA9",
+    ""};
 
 // Stored GUID bytes: 32-bit field and both 16-bit fields little-endian, then the eight bytes.
 const std::string script_guid("\x74\xCD\x9D\xDA\xC3\x54\xC4\x43\xBA\xC5\x8B\x43\x70\xEB\x51\x65", 16);
@@ -95,6 +102,7 @@ const std::string events_guid("\x67\xB6\x43\xA8\xA7\x65\xB3\x43\xB9\x54\x28\x31\
 const std::string targets_guid("\x1A\x70\x22\x20\x3D\x8B\x89\x42\xAB\xD8\x78\x60\x4C\xF9\x3F\x00", 16);
 const std::string added_guid("\x2A\x7C\x1E\x5B\x64\x3F\x1D\x4C\x9A\x07\xE2\x58\x31\xC6\x4B\x9D", 16);
 const std::string overlay_guid("\xE9\xD2\x41\x7C\x5A\x0B\x83\x4F\xA6\x1D\x3E\x92\x58\xC7\x04\xBB", 16);
+const std::string cover_guid("\xC7\x51\x8A\x3E\x2F\x6D\x90\x4B\x8E\x14\xA7\x5C\x29\xD3\x60\xF1", 16);
 const std::string foreign_guid("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10", 16);
 
 std::string le32(std::uint32_t value)
@@ -155,10 +163,12 @@ TEST_F(SettingsStore, SavedSettingsLoadBackWhole)
     apply(changed);
     const std::string saved = save();
     const std::string newer_records =
-        record(added_guid, encode_added_outputs(changed.added)) + record(overlay_guid, le32(1) + le32(1) + le32(8081));
+        record(added_guid, encode_added_outputs(changed.added)) + record(overlay_guid, le32(1) + le32(1) + le32(8081)) +
+        record(cover_guid,
+               le32(1) + le32(static_cast<std::uint32_t>(changed.cover_path.size())) + changed.cover_path + le32(0));
     ASSERT_GE(saved.size(), newer_records.size());
     EXPECT_EQ(saved.substr(saved.size() - newer_records.size()), newer_records)
-        << "the added outputs' record, then the overlay's, come last";
+        << "the added outputs' record, then the overlay's, then the cover art's, come last";
     apply(defaults);
     load(saved);
     EXPECT_EQ(current(), changed);
@@ -212,6 +222,19 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
         EXPECT_TRUE(overlay.enabled() && overlay.port() == 8081) << "payload of " << payload.size() << " bytes";
         EXPECT_EQ(log_mode.value(), 0);
     }
+    // The cover art's: a version, then two counted texts that fill the record exactly, without a zero byte.
+    const std::string cover_damaged[] = {le32(1) + le32(1) + "a", le32(1) + le32(1) + "a" + le32(0) + "x",
+                                         le32(2) + le32(1) + "a" + le32(0), le32(1) + le32(0xFFFFFFF0) + "a" + le32(0),
+                                         le32(1) + le32(1) + std::string(1, '\0') + le32(0)};
+    for (const std::string& payload : cover_damaged) {
+        apply(changed);
+        load(record(cover_guid, payload) + record(log_guid, le32(0)));
+        EXPECT_EQ(cover_art.cover_path(), changed.cover_path) << "payload of " << payload.size() << " bytes";
+        EXPECT_EQ(log_mode.value(), 0);
+    }
+    load(record(cover_guid, le32(1) + le32(0) + le32(3) + "p.p"));
+    EXPECT_TRUE(cover_art.cover_path().empty() && cover_art.placeholder() == "p.p");
+    cover_art.set("", "");
     load(record(overlay_guid, le32(1) + le32(0) + le32(65535)));
     EXPECT_TRUE(!overlay.enabled() && overlay.port() == 65535);
     overlay.set(false, 41837);
@@ -220,7 +243,7 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
     EXPECT_EQ(save(), record(targets_guid, words(changed.targets)) + record(events_guid, words(changed.events)) +
                           record(log_guid, le32(0)) + record(encoding_guid, le32(3)) + record(exit_guid, "gone") +
                           record(path_guid, "C:\\out.txt") + record(script_guid, "%title%"))
-        << "without added outputs and with the overlay's defaults, the seven records of old alone";
+        << "without added outputs and with the overlay's and the cover art's defaults, the seven records of old alone";
 }
 
 TEST_F(SettingsStore, AnEmptyConfigurationKeepsEveryDefault)
@@ -336,6 +359,32 @@ struct load_outcome {
     bool truncated;
 };
 
+// The cover art's payload the same way: a version of 1, two counted texts without a zero byte, nothing after.
+void model_cover_art(const std::string& payload, settings_values& values)
+{
+    std::string texts[2];
+    std::size_t at = 4;
+    if (payload.size() < 4 || payload.substr(0, 4) != le32(1))
+        return;
+    for (std::string& text : texts) {
+        std::uint32_t count = 0;
+        if (payload.size() - at < 4)
+            return;
+        std::memcpy(&count, payload.data() + at, 4);
+        at += 4;
+        if (payload.size() - at < count)
+            return;
+        text = payload.substr(at, count);
+        at += count;
+        if (text.find('\0') != std::string::npos)
+            return;
+    }
+    if (at == payload.size()) {
+        values.cover_path = texts[0];
+        values.placeholder = texts[1];
+    }
+}
+
 // The added outputs' payload read as its format describes it; a damaged one changes nothing.
 void model_added_outputs(const std::string& payload, std::vector<output_settings>& outputs)
 {
@@ -419,7 +468,8 @@ load_outcome model_load(const std::string& data, settings_values values)
                 values.overlay_on = stored[1] == 1;
                 values.overlay_port = static_cast<std::uint16_t>(stored[2]);
             }
-        }
+        } else if (guid == cover_guid && payload.size() == length)
+            model_cover_art(payload, values);
         if (payload.size() < length)
             return {values, true};
     }
