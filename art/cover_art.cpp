@@ -166,6 +166,12 @@ std::optional<cover_art> find_cover_art(const std::wstring& track_location, unsi
     return art_of(std::move(embedded.first_other), art_source::embedded_picture);
 }
 
+std::optional<cover_art> read_picture_file(const std::wstring& path)
+{
+    std::optional<std::string> bytes = read_whole_file(path);
+    return bytes ? art_of(std::move(*bytes), art_source::folder_image, path) : std::nullopt;
+}
+
 std::string describe_source(const cover_art& art)
 {
     switch (art.source) {

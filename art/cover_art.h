@@ -36,6 +36,9 @@ bool is_disc_folder_name(const std::wstring& name);
 std::optional<cover_art> find_cover_art(const std::wstring& track_location, unsigned long long deadline,
                                         bool& timed_out);
 
+// A picture file read whole, as art found beside a track; nothing when it is none or larger than art may be.
+std::optional<cover_art> read_picture_file(const std::wstring& path);
+
 // "embedded front cover", "cover.jpg beside the track", "embedded picture".
 std::string describe_source(const cover_art& art);
 

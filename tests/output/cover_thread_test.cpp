@@ -1,0 +1,139 @@
+#include "output/cover_thread.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <windows.h>
+
+#include "tests/host_fixture.h"
+
+namespace velmora {
+namespace {
+
+// The header of a PNG of the given size: enough for the art's reader, which publishes bytes as found.
+std::string png_of(unsigned width, unsigned height, char fill)
+{
+    std::string bytes = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR", 8);
+    for (const unsigned side : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<char>(side >> shift));
+    }
+    return bytes + std::string(64, fill);
+}
+
+std::string contents(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+class CoverThread : public host_fixture {
+protected:
+    void SetUp() override
+    {
+        host_fixture::SetUp();
+        wchar_t temporary[MAX_PATH];
+        GetTempPathW(MAX_PATH, temporary);
+        folder = std::wstring(temporary) + L"velmora-cover-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* album : {L"\\A", L"\\B"})
+            CreateDirectoryW((folder + album).c_str(), nullptr);
+        write_file(folder + L"\\A\\cover.png", art_a);
+        write_file(folder + L"\\B\\Folder.PNG", art_b);
+        cover = folder + L"\\cover \u00e9.png";
+    }
+
+    void TearDown() override
+    {
+        finish_cover_at_shutdown(5000);
+        for (const wchar_t* file : {L"\\A\\cover.png", L"\\B\\Folder.PNG", L"\\placeholder.gif", L"\\cover \u00e9.png"})
+            DeleteFileW((folder + file).c_str());
+        for (const wchar_t* album : {L"\\A", L"\\B", L""})
+            RemoveDirectoryW((folder + album).c_str());
+        host_fixture::TearDown();
+    }
+
+    // Asks for the track's art (nothing plays when it is empty) and waits until it is carried out.
+    void show(const std::wstring& track, const std::wstring& placeholder = L"")
+    {
+        request_cover({track.empty() ? track : folder + track, cover, placeholder});
+        ASSERT_TRUE(wait_for_cover(10000));
+    }
+
+    BY_HANDLE_FILE_INFORMATION identity() const
+    {
+        BY_HANDLE_FILE_INFORMATION information{};
+        const HANDLE file = CreateFileW(cover.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+        GetFileInformationByHandle(file, &information);
+        CloseHandle(file);
+        return information;
+    }
+
+    const std::string art_a = png_of(300, 300, 'a');
+    const std::string art_b = png_of(64, 48, 'b');
+    std::wstring folder, cover;
+};
+
+TEST_F(CoverThread, EachTracksArtThenThePlaceholderWhenNothingPlays)
+{
+    show(L"\\A\\01.mp3");
+    EXPECT_EQ(contents(cover), art_a);
+    // A newer request before the thread takes the older one is the one carried out.
+    request_cover({folder + L"\\A\\02.mp3", cover, L""});
+    show(L"\\B\\01.flac");
+    EXPECT_EQ(contents(cover), art_b);
+    ASSERT_TRUE(published_cover().has_value());
+    EXPECT_EQ(published_cover()->facts.width, 64u);
+
+    show(L"");
+    const std::string pixel = contents(cover);
+    EXPECT_EQ(pixel.size(), 67u);
+    EXPECT_EQ(pixel.substr(0, 8), "\x89PNG\r\n\x1A\n");
+    EXPECT_FALSE(published_cover().has_value());
+
+    const std::string users = "GIF89a" + std::string("\x10\0\x10\0", 4) + "rest";
+    write_file(folder + L"\\placeholder.gif", users);
+    show(L"", folder + L"\\placeholder.gif");
+    EXPECT_EQ(contents(cover), users);
+    // A placeholder that is no picture says so once, and the transparent one stands in.
+    write_file(folder + L"\\placeholder.gif", "not a picture");
+    show(L"", folder + L"\\placeholder.gif");
+    show(L"\\A\\01.mp3", folder + L"\\placeholder.gif");
+    show(L"", folder + L"\\placeholder.gif");
+    EXPECT_EQ(contents(cover), pixel);
+    deliver_cover_lines();
+    ASSERT_EQ(receiver.lines.size(), 1u);
+    EXPECT_NE(receiver.lines[0].find("is no picture"), std::string::npos) << receiver.lines[0];
+}
+
+TEST_F(CoverThread, UnchangedArtStaysAndEachChangeLeavesALaterSecond)
+{
+    show(L"\\A\\01.mp3");
+    const BY_HANDLE_FILE_INFORMATION first = identity();
+    show(L"\\A\\02.mp3");
+    const BY_HANDLE_FILE_INFORMATION same = identity();
+    EXPECT_EQ(same.nFileIndexLow, first.nFileIndexLow) << "the same art was published again";
+    EXPECT_EQ(CompareFileTime(&same.ftLastWriteTime, &first.ftLastWriteTime), 0);
+
+    // Three changes in well under a second: each modified time is in a second of its own.
+    ULONGLONG last_second = 0;
+    for (const wchar_t* track : {L"\\B\\01.flac", L"\\A\\01.mp3", L"\\B\\02.flac"}) {
+        show(track);
+        const FILETIME written = identity().ftLastWriteTime;
+        const ULONGLONG second = (static_cast<ULONGLONG>(written.dwHighDateTime) << 32 | written.dwLowDateTime) /
+                                 10000000;
+        EXPECT_GT(second, last_second);
+        last_second = second;
+    }
+    EXPECT_EQ(contents(cover), art_b);
+}
+
+}  // namespace
+}  // namespace velmora
