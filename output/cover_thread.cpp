@@ -182,7 +182,8 @@ private:
             }
             if (complained_about_ != path) {
                 complained_about_ = path;
-                leave_line("Cover art: the placeholder " + utf8_of(path) + " is no picture; a transparent one stands in");
+                leave_line("Cover art: the placeholder " + utf8_of(path) +
+                           " is no picture; a transparent one stands in");
             }
         }
         if (pixel_ == nullptr)

@@ -34,22 +34,30 @@ std::vector<playlist_step> parse_playlist(const std::string& text, std::string& 
         const std::size_t space = line.find(' ');
         const std::string command = line.substr(0, space);
         const std::string rest = space == std::string::npos ? "" : trimmed(line.substr(space + 1));
-        playlist_step step{playlist_step::kind::stop, {}, {}, 0};
+        playlist_step step{playlist_step::kind::stop, {}, {}, 0, {}};
         if (command == "track") {
             const std::size_t slash = rest.find(" / ");
             if (slash == std::string::npos) {
                 error = "line " + std::to_string(number) + ": a track is written ARTIST / TITLE";
                 return {};
             }
-            step = {playlist_step::kind::track, trimmed(rest.substr(0, slash)), trimmed(rest.substr(slash + 3)), 0};
+            step = {playlist_step::kind::track, trimmed(rest.substr(0, slash)), trimmed(rest.substr(slash + 3)), 0, {}};
         } else if (command == "play" || command == "pause") {
             step.type = command == "play" ? playlist_step::kind::play : playlist_step::kind::pause;
             if (!read_seconds(rest, step.seconds)) {
                 error = "line " + std::to_string(number) + ": " + command + " needs a number of seconds";
                 return {};
             }
+        } else if (command == "file") {
+            if (steps.empty() || steps.back().type != playlist_step::kind::track || !steps.back().file.empty() ||
+                rest.empty()) {
+                error = "line " + std::to_string(number) + ": a file line names one PATH, after a track line";
+                return {};
+            }
+            steps.back().file = rest;
+            continue;
         } else if (command == "set" && rest.find('=') != std::string::npos) {
-            step = {playlist_step::kind::set, rest, {}, 0};
+            step = {playlist_step::kind::set, rest, {}, 0, {}};
         } else if (command != "stop" || !rest.empty()) {
             error = "line " + std::to_string(number) + ": unknown command \"" + line + "\"";
             return {};
@@ -59,6 +67,25 @@ std::vector<playlist_step> parse_playlist(const std::string& text, std::string& 
     if (steps.empty())
         error = "the playlist holds no command";
     return steps;
+}
+
+std::string track_file_path(const std::string& file, const std::string& playlist_path)
+{
+    std::string path = file;
+    for (char& letter : path) {
+        if (letter == '/')
+            letter = '\\';
+    }
+    const bool absolute = (path.size() >= 2 && path[1] == ':') || path.rfind("\\", 0) == 0;
+    if (absolute)
+        return path;
+    std::string folder = playlist_path;
+    for (char& letter : folder) {
+        if (letter == '/')
+            letter = '\\';
+    }
+    const std::size_t slash = folder.find_last_of('\\');
+    return slash == std::string::npos ? path : folder.substr(0, slash + 1) + path;
 }
 
 } // namespace stand_in

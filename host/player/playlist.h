@@ -8,6 +8,8 @@ namespace stand_in {
 // A demo playlist: one command a line, run in order on a simulated clock. Blank lines and lines starting with #
 // are ignored.
 //   track ARTIST / TITLE   a new track starts playing
+//   file PATH              after a track line: the track's file (%path%); a relative path is taken from the
+//                          playlist's folder, and both / and \ separate folders
 //   play SECONDS           playback goes on, one playback-time notification a second
 //   pause SECONDS          paused for that long, then resumed
 //   stop                   playback stops
@@ -16,9 +18,13 @@ struct playlist_step {
     enum class kind { track, play, pause, stop, set } type;
     std::string artist, title; // the assignment of a set in artist
     int seconds = 0;
+    std::string file; // a track's, as written
 };
 
 // The steps, or an empty list with error set to "line N: what is wrong".
 std::vector<playlist_step> parse_playlist(const std::string& text, std::string& error);
+
+// The file as Windows names it: a relative one from the playlist's folder, every / a \.
+std::string track_file_path(const std::string& file, const std::string& playlist_path);
 
 } // namespace stand_in

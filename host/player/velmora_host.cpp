@@ -338,7 +338,8 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
         switch (step.type) {
         case stand_in::playlist_step::kind::track:
             playing.tracks.push_back(std::make_unique<stand_in::track_handle>(
-                playing.audit, step.title, stand_in::track_fields{{"artist", step.artist}, {"title", step.title}}));
+                playing.audit, step.title,
+                stand_in::track_fields{{"artist", step.artist}, {"title", step.title}, {"path", step.file}}));
             control.playing = playing.tracks.back().get();
             control.paused = false;
             control.playback_time = 0;
@@ -408,6 +409,15 @@ int main()
         steps = stand_in::parse_playlist(text, error);
         if (steps.empty())
             return refuse(chosen.playlist + ": " + error);
+        // A host gives a local track's full path.
+        for (stand_in::playlist_step& step : steps) {
+            if (step.file.empty())
+                continue;
+            const std::wstring path = wide(stand_in::track_file_path(step.file, chosen.playlist));
+            std::wstring full(32768, L'\0');
+            if (GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr) != 0)
+                step.file = utf8(full.c_str());
+        }
     }
     std::string stored;
     if (!chosen.config.empty() && read_file(chosen.config, stored)) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "tests/file_identity.h"
 #include "tests/host_fixture.h"
 
 namespace velmora {
@@ -66,14 +67,13 @@ protected:
         ASSERT_TRUE(wait_for_cover(10000));
     }
 
-    BY_HANDLE_FILE_INFORMATION identity() const
+    ULONGLONG written_second() const
     {
-        BY_HANDLE_FILE_INFORMATION information{};
-        const HANDLE file = CreateFileW(cover.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-        GetFileInformationByHandle(file, &information);
-        CloseHandle(file);
-        return information;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        GetFileAttributesExW(cover.c_str(), GetFileExInfoStandard, &data);
+        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                data.ftLastWriteTime.dwLowDateTime) /
+               10000000;
     }
 
     const std::string art_a = png_of(300, 300, 'a');
@@ -116,24 +116,37 @@ TEST_F(CoverThread, EachTracksArtThenThePlaceholderWhenNothingPlays)
 TEST_F(CoverThread, UnchangedArtStaysAndEachChangeLeavesALaterSecond)
 {
     show(L"\\A\\01.mp3");
-    const BY_HANDLE_FILE_INFORMATION first = identity();
+    const unsigned long long first = file_identity(cover);
     show(L"\\A\\02.mp3");
-    const BY_HANDLE_FILE_INFORMATION same = identity();
-    EXPECT_EQ(same.nFileIndexLow, first.nFileIndexLow) << "the same art was published again";
-    EXPECT_EQ(CompareFileTime(&same.ftLastWriteTime, &first.ftLastWriteTime), 0);
+    EXPECT_EQ(file_identity(cover), first) << "the same art was published again";
 
     // Three changes in well under a second: each modified time is in a second of its own.
     ULONGLONG last_second = 0;
     for (const wchar_t* track : {L"\\B\\01.flac", L"\\A\\01.mp3", L"\\B\\02.flac"}) {
         show(track);
-        const FILETIME written = identity().ftLastWriteTime;
-        const ULONGLONG second = (static_cast<ULONGLONG>(written.dwHighDateTime) << 32 | written.dwLowDateTime) /
-                                 10000000;
+        const ULONGLONG second = written_second();
         EXPECT_GT(second, last_second);
         last_second = second;
     }
     EXPECT_EQ(contents(cover), art_b);
 }
 
-}  // namespace
-}  // namespace velmora
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(CoverThread, ATracksEmbeddedArtIsReadOnTheThread)
+{
+    const wchar_t* tracks = _wgetenv(L"VELMORA_ART_TRACKS");
+    if (tracks == nullptr)
+        GTEST_SKIP() << "VELMORA_ART_TRACKS names no folder of tracks";
+    request_cover({std::wstring(tracks) + L"\\embedded\\metaflac.flac", cover, L""});
+    ASSERT_TRUE(wait_for_cover(10000));
+    ASSERT_TRUE(published_cover().has_value());
+    EXPECT_EQ(published_cover()->source, art_source::embedded_front_cover);
+}
+
+} // namespace
+} // namespace velmora

@@ -22,6 +22,7 @@
 #include "host/doubles/service_registry.h"
 #include "settings/component_settings.h"
 #include "tests/clipboard_text.h"
+#include "tests/file_identity.h"
 #include "tests/fuzz_rounds.h"
 #include "tests/output/published_text.h"
 #include "tests/output_wait.h"
@@ -61,23 +62,6 @@ double now_seconds()
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The file's identity: a rename brings a new one, a write in place keeps it. Asked of the file system directly, since
-// GetFileInformationByHandle also asks Wine's mount manager for the volume, which can stall for good while other
-// threads keep the server busy.
-unsigned long long file_identity(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    constexpr auto file_internal_information = static_cast<FILE_INFORMATION_CLASS>(6);
-    IO_STATUS_BLOCK status{};
-    LARGE_INTEGER index{};
-    const bool known = NtQueryInformationFile(file, &status, &index, sizeof index, file_internal_information) >= 0;
-    CloseHandle(file);
-    return known ? static_cast<unsigned long long>(index.QuadPart) : 0;
 }
 
 // A helper program of the test, started in a process of its own and ended on every way out.
