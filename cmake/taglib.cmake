@@ -2,10 +2,22 @@
 # fetches, with the same cross compiler. Its warnings are its own, and not shown: the strict flags are only on ours.
 set(TAGLIB_SOURCE_DIR ${PROJECT_SOURCE_DIR}/build/taglib-1.13/source CACHE PATH
     "TagLib's source, fetched by tools/prerequisites")
+# The release archive's test builds a release beside the tests' build: it takes the TagLib that build made, with the
+# same compiler and flags, rather than compile it again.
+set(TAGLIB_INSTALL_DIR "" CACHE PATH "A TagLib built by this project's build of it; empty: build it here")
 if(NOT EXISTS ${TAGLIB_SOURCE_DIR}/.fetched)
     message(FATAL_ERROR "TagLib's source is not in ${TAGLIB_SOURCE_DIR}: tools/prerequisites fetches it")
 endif()
 file(STRINGS ${TAGLIB_SOURCE_DIR}/.fetched TAGLIB_SOURCE_PACKAGE LIMIT_COUNT 1)
+
+if(TAGLIB_INSTALL_DIR)
+    add_library(taglib STATIC IMPORTED GLOBAL)
+    set_target_properties(taglib PROPERTIES
+        IMPORTED_LOCATION ${TAGLIB_INSTALL_DIR}/lib/libtag.a
+        INTERFACE_INCLUDE_DIRECTORIES ${TAGLIB_INSTALL_DIR}/include
+        INTERFACE_COMPILE_DEFINITIONS TAGLIB_STATIC)
+    return()
+endif()
 
 include(ExternalProject)
 set(taglib_install ${PROJECT_BINARY_DIR}/taglib)

@@ -188,13 +188,14 @@ public:
 
     // A pass of at least 50 ms of real time, whatever the speed: the component writes on a thread of its own, so an
     // event's write lands a moment after the event call returns.
-    // An awaited write is waited for up to two seconds beyond the delay (an unchanged text is not written again).
+    // An awaited write is waited for up to five seconds beyond the delay (an unchanged text is not written again): a
+    // machine that builds beside the run can take more than two.
     bool settle()
     {
         if (!pass(0.05 * (speed_ > 1 ? speed_ : 1)))
             return false;
         const long long delay = setting_("delay_enabled") > 0 ? setting_("delay_ms") : 0;
-        const DWORD limit = 2000 + static_cast<DWORD>(delay > 0 && delay < 60000 ? delay : 0);
+        const DWORD limit = 5000 + static_cast<DWORD>(delay > 0 && delay < 60000 ? delay : 0);
         const DWORD start = GetTickCount();
         while (awaited_ && printed_ == printed_at_event_ && GetTickCount() - start < limit) {
             if (!pass(0.01 * speed_))

@@ -19,7 +19,9 @@ windows_path() {
 
 rm -rf "$work"
 mkdir -p "$work"
-if ! "$source_dir/tools/package" "$work/dist" >"$work/package.log" 2>&1; then
+# The TagLib the tests' build made, rather than a second build of it.
+if ! VELMORA_TAGLIB_BUILT="$(dirname "$program_dir")/taglib" "$source_dir/tools/package" "$work/dist" \
+    >"$work/package.log" 2>&1; then
     cat "$work/package.log" >&2
     exit 1
 fi
