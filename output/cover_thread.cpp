@@ -77,16 +77,6 @@ FILETIME as_file_time(ULONGLONG number) noexcept
     return {static_cast<DWORD>(number), static_cast<DWORD>(number >> 32)};
 }
 
-bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return false;
-    size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    written = data.ftLastWriteTime;
-    return true;
-}
-
 void leave_line(std::string text, DWORD error = ERROR_SUCCESS)
 {
     const std::lock_guard<srw_lock> lock(covers.lock);

@@ -14,16 +14,6 @@ namespace {
 
 constexpr file_outcome given_up_outcome{ERROR_OPERATION_ABORTED, false};
 
-bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return false;
-    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    written = data.ftLastWriteTime;
-    return true;
-}
-
 // Open for writing with every kind of sharing, so that readers and other writers keep their access.
 HANDLE open_shared(const std::wstring& path, DWORD disposition) noexcept
 {

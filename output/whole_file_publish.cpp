@@ -188,6 +188,16 @@ std::wstring full_path_of(const wchar_t* path)
     return full;
 }
 
+bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    written = data.ftLastWriteTime;
+    return true;
+}
+
 bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept
 {
     if (plan.target == target)

@@ -37,6 +37,10 @@ struct publish_plan {
 // folder and a later change of the current folder changes nothing; empty when there is none.
 std::wstring full_path_of(const wchar_t* path);
 
+// The file's size and modified time, by which a publish tells whether the file is still as it left it; false when it
+// cannot be asked.
+bool file_state(const std::wstring& path, ULONGLONG& size, FILETIME& written) noexcept;
+
 // Makes the plan the target's unless it is already (an empty plan for an empty path); false, with the plan as it was,
 // when memory runs out.
 bool plan_publish(publish_plan& plan, const std::wstring& target) noexcept;
