@@ -187,4 +187,32 @@ std::string describe_source(const cover_art& art)
     return {};
 }
 
+std::string describe_picture(std::string_view bytes)
+{
+    std::string count = std::to_string(bytes.size());
+    for (size_t at = count.size(); at > 3; at -= 3)
+        count.insert(at - 3, ",");
+    const std::optional<image_facts> facts = sniff_image(bytes);
+    if (!facts)
+        return "no picture, " + count + " bytes";
+    return std::string(content_type(facts->type)) + " " + std::to_string(facts->width) + "x" +
+           std::to_string(facts->height) + ", " + count + " bytes";
+}
+
+std::string describe_art(const cover_art& art)
+{
+    return describe_picture(*art.bytes) + ", " + describe_source(art);
+}
+
+const std::string& transparent_picture()
+{
+    static const unsigned char pixel[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00,
+        0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00,
+        0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x01,
+        0x0D, 0x0A, 0x2D, 0xB4, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    static const std::string picture(reinterpret_cast<const char*>(pixel), sizeof pixel);
+    return picture;
+}
+
 } // namespace velmora

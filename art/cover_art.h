@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "art/image_facts.h"
 
@@ -41,5 +42,14 @@ std::optional<cover_art> read_picture_file(const std::wstring& path);
 
 // "embedded front cover", "cover.jpg beside the track", "embedded picture".
 std::string describe_source(const cover_art& art);
+
+// "image/jpeg 300x300, 12,345 bytes", or "no picture, 12 bytes".
+std::string describe_picture(std::string_view bytes);
+
+// The picture and its source: "image/jpeg 300x300, 12,345 bytes, embedded front cover".
+std::string describe_art(const cover_art& art);
+
+// A transparent PNG of one pixel, shown where there is no art: an image source then shows nothing and hides nothing.
+const std::string& transparent_picture();
 
 } // namespace velmora

@@ -37,6 +37,8 @@ void queue_exit_text_of(std::size_t index, const char* configured_text, bool log
 
 void init_quit_hook::on_startup()
 {
+    // The cover art's thread starts first: see start_thread.
+    request_cover_art();
     apply_overlay_setting();
     queue_outputs(every_output);
 }
@@ -73,11 +75,24 @@ void init_quit_hook::on_shutdown()
             keep_first();
         }
     }
-    // The overlay's streams get the exit texts while the output thread writes them; the two share the limit.
+    // The cover file shows the placeholder once the player is gone.
+    try {
+        request_cover_art(true);
+    } catch (...) {
+        keep_first();
+    }
+    // The overlay's streams get the exit texts while the output thread writes them; the two share the limit, and
+    // the cover art's thread takes what is left of it.
     stop_overlay(shutdown_limit_ms / 2);
     try {
         const DWORD spent = GetTickCount() - start;
         finish_output_at_shutdown(spent < shutdown_limit_ms ? shutdown_limit_ms - spent : 0);
+    } catch (...) {
+        keep_first();
+    }
+    try {
+        const DWORD spent = GetTickCount() - start;
+        end_cover_art(spent < shutdown_limit_ms ? shutdown_limit_ms - spent : 0);
     } catch (...) {
         keep_first();
     }
@@ -91,6 +106,11 @@ void on_services_withdrawn(delay_scheduler& scheduler) noexcept
     scheduler.end_worker();
     stop_overlay(shutdown_limit_ms);
     withdraw_output();
+    // The cover art's thread ends too, so that nothing of ours keeps the module while the services are gone.
+    try {
+        end_cover_art(0);
+    } catch (...) {
+    }
     host_callbacks::retire();
 }
 

@@ -2,10 +2,14 @@
 
 #include <utility>
 
+#include "boundary/shared_library.h"
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
+#include "output/cover_thread.h"
+#include "output/whole_file_publish.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
+#include "text/text_conversion.h"
 
 namespace velmora {
 
@@ -14,6 +18,20 @@ namespace {
 now_playing_listener listener_after_queueing = nullptr;
 output_set delayed_requested = 0;
 output_set delayed_last = 0;
+// The cover art last asked for, so that an event that changes nothing asks nothing.
+cover_request last_cover_request;
+
+// A configured path expanded by the host, as the output's is, and made full; empty for an empty one.
+std::wstring expanded_full_path(const std::string& configured)
+{
+    if (configured.empty())
+        return {};
+    utf8_string expanded;
+    uExpandEnvironmentStrings(configured.c_str(), &expanded);
+    const wide_string path = utf8_to_wide(expanded.c_str());
+    std::wstring full = full_path_of(path.text());
+    return full.empty() ? std::wstring(path.text()) : full;
+}
 } // namespace
 
 playback_state playback_state_now()
@@ -29,6 +47,32 @@ void refresh_overlay_state()
 {
     if (overlay.enabled())
         set_overlay_state(playback_state_now());
+}
+
+void request_cover_art(bool playing_ends)
+{
+    deliver_cover_lines();
+    if (cover_art.cover_path().empty())
+        return;
+    cover_request request;
+    if (!playing_ends) {
+        utf8_string location;
+        format_now_playing("$if(%isplaying%,%path%)", location);
+        request.track_location = utf8_to_wide(location.c_str()).text();
+    }
+    request.cover_path = expanded_full_path(cover_art.cover_path());
+    request.placeholder_path = expanded_full_path(cover_art.placeholder());
+    if (request == last_cover_request)
+        return;
+    last_cover_request = request;
+    request_cover(std::move(request));
+}
+
+void end_cover_art(DWORD limit_ms)
+{
+    finish_cover_at_shutdown(limit_ms);
+    last_cover_request = {};
+    deliver_cover_lines();
 }
 
 void queue_outputs(output_set outputs)

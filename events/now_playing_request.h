@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <windows.h>
+
 #include "overlay/overlay_documents.h"
 
 namespace velmora {
@@ -19,6 +21,12 @@ void queue_outputs(output_set outputs);
 playback_state playback_state_now();
 // The overlay takes the state now, when it is served: for an event that writes no text, and as it starts.
 void refresh_overlay_state();
+
+// Asks the cover art's thread for the playing track's art, or for the placeholder when nothing plays or playing ends
+// (at shut-down), when the cover file is set and something changed since the last request; first sends the console
+// the lines that thread left. At shut-down, end_cover_art then waits for it within the limit.
+void request_cover_art(bool playing_ends = false);
+void end_cover_art(DWORD limit_ms);
 
 // Output number index + 1 was removed and the ones after it moved down: the overlay drops its text and the marks of
 // the outputs waiting for the delay move with them. Or one was added at the end: the overlay shows it, empty until it

@@ -32,6 +32,8 @@ void playback_event_sink::on_new_track(kestrune::track_handle* track)
 {
     const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
     request_write_if(event_word::on_new_track);
+    // The art follows the track whatever the outputs' switches.
+    request_cover_art();
 }
 
 void playback_event_sink::on_playback_stop(std::int32_t reason)
@@ -39,6 +41,7 @@ void playback_event_sink::on_playback_stop(std::int32_t reason)
     if (reason == silent_stop_reason)
         return;
     request_write_if(event_word::on_stop);
+    request_cover_art();
 }
 
 void playback_event_sink::on_seek(double) {}

@@ -255,6 +255,24 @@ bool set_overlay_setting(std::vector<stored_record>& records, const std::string&
     return true;
 }
 
+bool set_cover_art_setting(std::vector<stored_record>& records, const std::string& name, const std::string& value)
+{
+    std::string cover_path, placeholder;
+    cover_art_of(records, cover_path, placeholder);
+    (name == "cover_path" ? cover_path : placeholder) = value;
+    std::string payload;
+    for (const std::uint32_t word : {1u, static_cast<std::uint32_t>(cover_path.size())})
+        payload.append(reinterpret_cast<const char*>(&word), 4);
+    payload += cover_path;
+    const auto count = static_cast<std::uint32_t>(placeholder.size());
+    payload.append(reinterpret_cast<const char*>(&count), 4);
+    payload += placeholder;
+    store_record(records, cover_art_guid, payload);
+    return true;
+}
+
+} // namespace
+
 // The cover art's record: a version word, then the file's path and the placeholder's, each a byte count and its bytes.
 void cover_art_of(const std::vector<stored_record>& records, std::string& cover_path, std::string& placeholder)
 {
@@ -280,24 +298,6 @@ void cover_art_of(const std::vector<stored_record>& records, std::string& cover_
     cover_path = texts[0];
     placeholder = texts[1];
 }
-
-bool set_cover_art_setting(std::vector<stored_record>& records, const std::string& name, const std::string& value)
-{
-    std::string cover_path, placeholder;
-    cover_art_of(records, cover_path, placeholder);
-    (name == "cover_path" ? cover_path : placeholder) = value;
-    std::string payload;
-    for (const std::uint32_t word : {1u, static_cast<std::uint32_t>(cover_path.size())})
-        payload.append(reinterpret_cast<const char*>(&word), 4);
-    payload += cover_path;
-    const auto count = static_cast<std::uint32_t>(placeholder.size());
-    payload.append(reinterpret_cast<const char*>(&count), 4);
-    payload += placeholder;
-    store_record(records, cover_art_guid, payload);
-    return true;
-}
-
-} // namespace
 
 bool parse_records(const std::string& bytes, std::vector<stored_record>& records)
 {

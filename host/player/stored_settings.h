@@ -34,6 +34,9 @@ std::string setting_names();
 // The port the overlay is served on, 0 when it is off.
 std::uint16_t overlay_port_of(const std::vector<stored_record>& records);
 
+// The cover file's path and the placeholder's as stored; empty when not set.
+void cover_art_of(const std::vector<stored_record>& records, std::string& cover_path, std::string& placeholder);
+
 // The added outputs (2 to 16) that save to a file, with the path as typed.
 struct output_file {
     unsigned number;

@@ -13,6 +13,7 @@
 
 #include <shellapi.h>
 
+#include "art/cover_art.h"
 #include "boundary/host_boundary.h"
 #include "boundary/host_exceptions.h"
 #include "host/doubles/memory_streams.h"
@@ -140,6 +141,21 @@ public:
     // Keyboard messages for this window go through its dialog navigation.
     void set_dialog(HWND dialog) { dialog_ = dialog; }
 
+    // The cover file, printed as "cover: ..." each time its bytes change, under the event that changed the track.
+    void watch_cover(std::string path, std::wstring placeholder)
+    {
+        cover_path_ = std::move(path);
+        placeholder_ = std::move(placeholder);
+        read_file(cover_path_, cover_);
+    }
+
+    // The track the art should now be of (empty when nothing plays), and the event that made it so.
+    void track_changed(std::wstring track_file, const char* event)
+    {
+        track_file_ = std::move(track_file);
+        cover_event_ = event;
+    }
+
     void check()
     {
         for (watched_file& file : files_) {
@@ -159,6 +175,7 @@ public:
                         number.c_str(), appended ? "+" : "", shown.c_str());
             ++printed_;
         }
+        check_cover();
         std::fflush(stdout);
     }
 
@@ -211,6 +228,31 @@ private:
         std::string last;
     };
 
+    // What the cover file shows, told apart by looking for the track's art as the component does.
+    void check_cover()
+    {
+        std::string bytes;
+        if (cover_path_.empty() || !read_file(cover_path_, bytes) || bytes.empty() || bytes == cover_)
+            return;
+        cover_ = bytes;
+        std::string source = "placeholder";
+        bool timed_out = false;
+        const std::optional<velmora::cover_art> art =
+            track_file_.empty() ? std::nullopt
+                                : velmora::find_cover_art(track_file_, GetTickCount64() + 5000, timed_out);
+        const std::optional<velmora::cover_art> placeholder =
+            placeholder_.empty() ? std::nullopt : velmora::read_picture_file(placeholder_);
+        if (art && *art->bytes == bytes)
+            source = velmora::describe_source(*art);
+        else if ((placeholder && *placeholder->bytes == bytes) || bytes == velmora::transparent_picture())
+            source = "placeholder";
+        else
+            source = "not the track's art";
+        const std::string description = velmora::describe_picture(bytes) + ", " + source;
+        std::printf("[%6.1f s] %-16s cover: %s\n", (GetTickCount() - start_) * speed_ / 1000.0, cover_event_.c_str(),
+                    description.c_str());
+    }
+
     std::vector<watched_file> files_;
     double speed_;
     std::function<long long(const std::string&)> setting_;
@@ -220,7 +262,20 @@ private:
     bool awaited_ = true; // the start-up write
     HWND dialog_ = nullptr;
     std::string event_ = "start-up";
+    std::string cover_path_;
+    std::wstring placeholder_;
+    std::string cover_;
+    std::wstring track_file_;
+    std::string cover_event_ = "start-up";
 };
+
+// A configured path with its %NAME% references expanded, as the component expands it.
+std::string expanded(const std::string& path)
+{
+    std::wstring result(32768, L'\0');
+    const DWORD units = ExpandEnvironmentStringsW(wide(path).c_str(), result.data(), 32768);
+    return units != 0 && units <= 32768 ? utf8(result.c_str()) : path;
+}
 
 // Output 1's file and those of the added outputs that save to one, their paths expanded as the component does.
 std::vector<write_watcher::watched> watched_files(const std::string& first, kestrune::module_interface& component)
@@ -232,9 +287,7 @@ std::vector<write_watcher::watched> watched_files(const std::string& first, kest
     stand_in::parse_records(current.bytes, records);
     std::vector<write_watcher::watched> files = {{1, first}};
     for (const stand_in::output_file& added : stand_in::output_files(records)) {
-        wchar_t expanded[32768];
-        const DWORD units = ExpandEnvironmentStringsW(wide(added.path).c_str(), expanded, 32768);
-        files.push_back({added.number, units != 0 && units <= 32768 ? utf8(expanded) : added.path});
+        files.push_back({added.number, expanded(added.path)});
     }
     return files;
 }
@@ -346,6 +399,7 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             control.playback_time = 0;
             // Playback starting writes output 1 whatever its switch.
             watcher.event_writing("new track", nullptr);
+            watcher.track_changed(wide(step.file), "new track");
             events.on_playback_starting(0, 0);
             playing.tracks.back()->add_ref();
             events.on_new_track(playing.tracks.back().get());
@@ -372,6 +426,7 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
         case stand_in::playlist_step::kind::stop:
             control.playing = nullptr;
             watcher.event_writing("stop", "on_stop");
+            watcher.track_changed({}, "stop");
             events.on_playback_stop(0);
             break;
         case stand_in::playlist_step::kind::set:
@@ -458,6 +513,7 @@ int main()
         component->set_module_names("velmora", "velmora.dll");
         stand_in::scripted_abort never;
         std::uint16_t overlay_port = 0;
+        std::string cover_path, cover_placeholder;
         try {
             stand_in::memory_read_stream stored_stream(stored);
             component->load_settings(stored_stream, never);
@@ -473,6 +529,7 @@ int main()
             stand_in::memory_read_stream edited(stand_in::serialise_records(records));
             component->load_settings(edited, never);
             overlay_port = stand_in::overlay_port_of(records);
+            stand_in::cover_art_of(records, cover_path, cover_placeholder);
         } catch (const std::exception& failure) {
             FreeLibrary(module);
             return refuse(std::string("the configuration was refused: ") + failure.what());
@@ -505,6 +562,8 @@ int main()
             return stand_in::number_by_name(records, name);
         };
         write_watcher watcher(watched_files(chosen.output, *component), chosen.speed, setting);
+        if (!cover_path.empty())
+            watcher.watch_cover(expanded(cover_path), wide(expanded(cover_placeholder)));
         try {
             hook->on_startup();
             if (overlay_port != 0)
@@ -536,6 +595,7 @@ int main()
                 watcher.pass(1);
             }
             watcher.event("shut-down");
+            watcher.track_changed({}, "shut-down");
             hook->on_shutdown();
             watcher.check();
         } catch (const std::exception& failure) {
