@@ -42,4 +42,7 @@ std::optional<cover_art> read_picture_file(const std::wstring& path);
 // "embedded front cover", "cover.jpg beside the track", "embedded picture".
 std::string describe_source(const cover_art& art);
 
+// A transparent PNG of one pixel, shown where there is no art: an image source then shows nothing and hides nothing.
+const std::string& transparent_picture();
+
 } // namespace velmora

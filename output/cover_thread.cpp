@@ -15,17 +15,11 @@
 #include "win32/message_wait.h"
 #include "win32/srw_lock.h"
 #include "win32/this_module.h"
+#include "win32/thread_start.h"
 
 namespace velmora {
 
 namespace {
-
-// A transparent PNG of one pixel: the image source shows nothing and hides nothing else.
-const unsigned char transparent_pixel[] = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00,
-    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00,
-    0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x01,
-    0x0D, 0x0A, 0x2D, 0xB4, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 constexpr ULONGLONG ticks_per_second = 10000000;
 
@@ -177,8 +171,7 @@ private:
             }
         }
         if (pixel_ == nullptr)
-            pixel_ = std::make_shared<const std::string>(reinterpret_cast<const char*>(transparent_pixel),
-                                                         sizeof transparent_pixel);
+            pixel_ = std::make_shared<const std::string>(transparent_picture());
         return pixel_;
     }
 
@@ -235,7 +228,7 @@ DWORD WINAPI run_cover_thread(void* module) noexcept
 bool start_cover_thread() noexcept
 {
     HMODULE module = reference_this_module();
-    kernel_handle thread(CreateThread(nullptr, 0, run_cover_thread, module, 0, nullptr));
+    kernel_handle thread(start_thread(run_cover_thread, module));
     const std::lock_guard<srw_lock> lock(covers.lock);
     if (!thread.valid()) {
         if (module != nullptr)
