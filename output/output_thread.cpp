@@ -17,6 +17,7 @@
 #include "win32/message_wait.h"
 #include "win32/owned_window.h"
 #include "win32/srw_lock.h"
+#include "win32/thread_start.h"
 #include "win32/this_module.h"
 
 namespace velmora {
@@ -144,7 +145,7 @@ void close_delivery_window() noexcept
 
 HANDLE create_with_system(LPTHREAD_START_ROUTINE procedure, void* argument)
 {
-    return CreateThread(nullptr, 0, procedure, argument, 0, nullptr);
+    return start_thread(procedure, argument);
 }
 output_thread_creator thread_creator = create_with_system;
 
