@@ -136,6 +136,8 @@ void apply_overlay_setting()
         return;
     refresh_overlay_state();
     start_overlay(overlay.port());
+    // The art of a track that plays as the overlay starts shows at once.
+    request_cover_art();
 }
 
 } // namespace velmora

@@ -52,8 +52,9 @@ void refresh_overlay_state()
 void request_cover_art(bool playing_ends)
 {
     deliver_cover_lines();
-    if (cover_art.cover_path().empty())
+    if (cover_art.cover_path().empty() && overlay_port_requested() == 0)
         return;
+    set_cover_listener(set_overlay_cover);
     cover_request request;
     if (!playing_ends) {
         utf8_string location;

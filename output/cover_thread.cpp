@@ -49,6 +49,7 @@ struct cover_queue {
 };
 
 cover_queue covers;
+std::atomic<cover_listener> listener{nullptr};
 
 // The one file the thread publishes to, as it last left it.
 struct cover_file_record {
@@ -145,6 +146,8 @@ public:
             const std::lock_guard<srw_lock> lock(covers.lock);
             covers.published = art;
         }
+        if (const cover_listener tell = listener.load())
+            tell(art);
         if (request.cover_path.empty())
             return;
         if (!plan_publish(record_.plan, request.cover_path))
@@ -249,6 +252,11 @@ bool idle() noexcept
 }
 
 } // namespace
+
+void set_cover_listener(cover_listener new_listener) noexcept
+{
+    listener = new_listener;
+}
 
 void request_cover(cover_request request)
 {

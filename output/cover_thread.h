@@ -35,6 +35,11 @@ struct cover_request {
 // How long a track's art may take to read before it is given up, with one line.
 inline constexpr DWORD cover_read_limit_ms = 5000;
 
+// Called on the cover art's thread with the art of each request carried out (none when nothing plays or the track has
+// none), before its file is published.
+using cover_listener = void (*)(const std::optional<cover_art>& art);
+void set_cover_listener(cover_listener listener) noexcept;
+
 // Main thread. bad_alloc passes, with nothing asked.
 void request_cover(cover_request request);
 

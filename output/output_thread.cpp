@@ -17,8 +17,8 @@
 #include "win32/message_wait.h"
 #include "win32/owned_window.h"
 #include "win32/srw_lock.h"
-#include "win32/thread_start.h"
 #include "win32/this_module.h"
+#include "win32/thread_start.h"
 
 namespace velmora {
 

@@ -67,21 +67,33 @@ std::string_view own_host_name(std::string_view host, std::uint16_t port)
     return {};
 }
 
-// /N.txt for N of 1 to 16 digits without a leading zero; 0 for anything else.
+// A number of 1 to 9 digits without a leading zero; 0 for anything else.
+unsigned long decimal_number(std::string_view digits) noexcept
+{
+    if (digits.empty() || digits.size() > 9 || digits.front() == '0')
+        return 0;
+    unsigned long number = 0;
+    for (const char digit : digits) {
+        if (digit < '0' || digit > '9')
+            return 0;
+        number = number * 10 + static_cast<unsigned long>(digit - '0');
+    }
+    return number;
+}
+
+// /N.txt for N of 1 or 2 digits; 0 for anything else.
 unsigned output_number(std::string_view path) noexcept
 {
     if (path.size() < 6 || path.size() > 7 || path.front() != '/' || path.substr(path.size() - 4) != ".txt")
         return 0;
-    const std::string_view digits = path.substr(1, path.size() - 5);
-    if (digits.front() == '0')
-        return 0;
-    unsigned number = 0;
-    for (const char digit : digits) {
-        if (digit < '0' || digit > '9')
-            return 0;
-        number = number * 10 + static_cast<unsigned>(digit - '0');
-    }
-    return number;
+    return static_cast<unsigned>(decimal_number(path.substr(1, path.size() - 5)));
+}
+
+// /cover/N; 0 for anything else.
+unsigned long cover_number_of(std::string_view path) noexcept
+{
+    constexpr std::string_view prefix = "/cover/";
+    return path.substr(0, prefix.size()) == prefix ? decimal_number(path.substr(prefix.size())) : 0;
 }
 
 } // namespace
@@ -92,7 +104,8 @@ std::size_t request_head_end(std::string_view received) noexcept
     return blank == std::string_view::npos ? 0 : blank + 4;
 }
 
-request_decision decide_request(std::string_view head, std::uint16_t port, unsigned output_count)
+request_decision decide_request(std::string_view head, std::uint16_t port, unsigned output_count,
+                                unsigned long cover_number)
 {
     request_decision decision;
     std::size_t line_end = head.find("\r\n");
@@ -163,7 +176,9 @@ request_decision decide_request(std::string_view head, std::uint16_t port, unsig
     else if (const unsigned number = output_number(path); number >= 1 && number <= output_count) {
         decision.route = overlay_route::output_text;
         decision.output = number;
-    } else
+    } else if (cover_number != 0 && cover_number_of(path) == cover_number)
+        decision.route = overlay_route::cover;
+    else
         decision.status = 404;
     return decision;
 }

@@ -98,6 +98,11 @@ const char* state_name(playback_state state) noexcept
 
 } // namespace
 
+std::string cover_address(const overlay_cover& cover)
+{
+    return cover.number == 0 ? std::string() : "/cover/" + std::to_string(cover.number);
+}
+
 std::string overlay_json(const overlay_snapshot& snapshot)
 {
     std::string out = "{\"state\":\"";
@@ -110,7 +115,10 @@ std::string overlay_json(const overlay_snapshot& snapshot)
         append_json_string(out, snapshot.texts[index]);
         out += '}';
     }
-    out += "]}";
+    out += "],\"cover\":";
+    const std::string cover = cover_address(snapshot.cover);
+    out += cover.empty() ? "null" : '"' + cover + '"';
+    out += '}';
     return out;
 }
 

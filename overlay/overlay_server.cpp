@@ -40,11 +40,15 @@ constexpr DWORD accept_check_ms = 1000;
 // The page's EventSource tries again this long after the connection went, the player restarting say.
 constexpr char stream_start[] = "retry: 2000\n\n";
 
-// What the main thread hands over, under the lock; version counts the changes.
+// What the main thread hands over, under the lock; version counts the changes. The cover art's thread changes the
+// cover alone, under the lock; the main thread reads the rest without it. wake is the running server's, set and
+// cleared under the lock, so that another thread may wake it.
 struct overlay_shared {
     srw_lock lock;
     overlay_snapshot snapshot;
     unsigned long version = 0;
+    HANDLE wake = nullptr;
+    unsigned long last_cover_number = 0;
 };
 overlay_shared shared;
 
@@ -81,6 +85,10 @@ bool end_server(DWORD limit_ms) noexcept
 {
     if (running == nullptr)
         return true;
+    {
+        const std::lock_guard<srw_lock> lock(shared.lock);
+        shared.wake = nullptr;
+    }
     running->finish_limit_ms = limit_ms / 2;
     running->stop = true;
     SetEvent(running->wake.get());
@@ -122,7 +130,7 @@ std::string response(int status, const char* type, const std::string& body, bool
     // The page loads nothing from anywhere, and talks to its own server alone.
     if (std::string_view(type).rfind("text/html", 0) == 0)
         text += "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
-                "connect-src 'self'; img-src data:\r\nReferrer-Policy: no-referrer\r\n";
+                "connect-src 'self'; img-src 'self' data:\r\nReferrer-Policy: no-referrer\r\n";
     text += "\r\n";
     if (!head_only)
         text += body;
@@ -471,7 +479,7 @@ private:
     void answer(client& each, std::string_view head, DWORD now)
     {
         const request_decision decision =
-            decide_request(head, record_.port, static_cast<unsigned>(snapshot_.texts.size()));
+            decide_request(head, record_.port, static_cast<unsigned>(snapshot_.texts.size()), snapshot_.cover.number);
         if (decision.status != 200) {
             respond_and_close(each, refusal(decision.status));
             return;
@@ -488,6 +496,10 @@ private:
         case overlay_route::output_text:
             respond_and_close(each, response(200, "text/plain; charset=utf-8", snapshot_.texts[decision.output - 1],
                                              decision.head_only));
+            return;
+        case overlay_route::cover:
+            respond_and_close(
+                each, response(200, snapshot_.cover.content_type.c_str(), *snapshot_.cover.bytes, decision.head_only));
             return;
         case overlay_route::events:
             break;
@@ -634,6 +646,10 @@ void start_overlay(std::uint16_t port)
     }
     running = record;
     running_thread = std::move(thread);
+    {
+        const std::lock_guard<srw_lock> lock(shared.lock);
+        shared.wake = record->wake.get();
+    }
     // Listening takes the thread a moment; a failure after the wait is reported at the next text.
     wait_answering_sent_messages(record->ready.get(), start_limit_ms);
     report_failure_to_listen();
@@ -657,16 +673,14 @@ const overlay_snapshot& overlay_served() noexcept
 
 namespace {
 
-// Main thread: the snapshot changes under the lock and the server is told.
+// The snapshot changes under the lock and the server is told.
 template <typename change> void change_snapshot(change make_change)
 {
-    {
-        const std::lock_guard<srw_lock> lock(shared.lock);
-        make_change(shared.snapshot);
-        ++shared.version;
-    }
-    if (running != nullptr)
-        SetEvent(running->wake.get());
+    const std::lock_guard<srw_lock> lock(shared.lock);
+    make_change(shared.snapshot);
+    ++shared.version;
+    if (shared.wake != nullptr)
+        SetEvent(shared.wake);
 }
 
 } // namespace
@@ -674,7 +688,7 @@ template <typename change> void change_snapshot(change make_change)
 void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count, playback_state state)
 {
     report_failure_to_listen();
-    // Only the main thread changes the snapshot, so it reads it without the lock.
+    // Only the main thread changes the texts and the state, so it reads them without the lock.
     const overlay_snapshot& served = shared.snapshot;
     if (served.state == state && served.texts.size() == output_count && index < output_count &&
         served.texts[index] == text)
@@ -699,6 +713,23 @@ void remove_overlay_output(std::size_t index)
         change_snapshot([index](overlay_snapshot& snapshot) {
             snapshot.texts.erase(snapshot.texts.begin() + static_cast<std::ptrdiff_t>(index));
         });
+}
+
+void set_overlay_cover(const std::optional<cover_art>& art)
+{
+    std::shared_ptr<const std::string> bytes = art ? art->bytes : nullptr;
+    const std::lock_guard<srw_lock> lock(shared.lock);
+    overlay_cover& cover = shared.snapshot.cover;
+    if (bytes == nullptr ? cover.bytes == nullptr
+                         : cover.bytes != nullptr && (cover.bytes == bytes || *cover.bytes == *bytes))
+        return;
+    cover.content_type = bytes == nullptr ? "" : content_type(art->facts.type);
+    cover.bytes = std::move(bytes);
+    // Numbers go on across tracks without art, so that an address once served never names other art.
+    cover.number = cover.bytes == nullptr ? 0 : ++shared.last_cover_number;
+    ++shared.version;
+    if (shared.wake != nullptr)
+        SetEvent(shared.wake);
 }
 
 void add_overlay_output(std::size_t output_count)

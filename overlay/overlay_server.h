@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include <windows.h>
 
+#include "art/cover_art.h"
 #include "overlay/overlay_documents.h"
 
 namespace velmora {
@@ -38,6 +40,8 @@ void set_overlay_state(playback_state state);
 // Main thread: output number index + 1 is gone and the ones after it move down; or one is added, without a text yet.
 void remove_overlay_output(std::size_t index);
 void add_overlay_output(std::size_t output_count);
+// Any thread: the playing track's art, or none; the same picture again changes nothing.
+void set_overlay_cover(const std::optional<cover_art>& art);
 // Main thread: what the overlay serves now.
 const overlay_snapshot& overlay_served() noexcept;
 

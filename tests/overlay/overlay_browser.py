@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The overlay in a real browser: headless Chromium, driven over the DevTools protocol, loads the page from the
-stand-in player under Wine, shows the text, and shows the next track's text within a second of the event without a
-reload.
+stand-in player under Wine, shows the text and the track's art, and shows the next track's text and art within a
+second of the event without a reload.
 
 usage: overlay_browser.py PROGRAM_DIR [SCREENSHOT.png]
 """
@@ -19,7 +19,7 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from overlay_clients import free_port, host_run, wine_server  # noqa: E402
+from overlay_clients import free_port, host_run, png, track_with_picture, wine_server  # noqa: E402
 
 
 class devtools:
@@ -96,7 +96,10 @@ def main():
     # The browser's helper processes may still be writing its profile as they end.
     with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as folder:
         port, debugging = free_port(), free_port()
-        run = host_run(folder, "track Nina Simone / Feeling Good\nplay 8\ntrack Miles Davis / So What\nplay 10\nstop\n",
+        first_art = track_with_picture(folder, "first", png(96, 96, (230, 120, 40), (120, 30, 90)))
+        second_art = track_with_picture(folder, "second", png(96, 96, (40, 150, 200), (20, 40, 110)))
+        run = host_run(folder, "track Nina Simone / Feeling Good\nfile %s\nplay 8\ntrack Miles Davis / So What\n"
+                       "file %s\nplay 10\nstop\nplay 10\n" % (first_art, second_art),
                        1, ["overlay_port=%d" % port, "2.now_playing_script=%title%", "2.save_to_file=0"],
                        program_dir)
         chromium = subprocess.Popen([browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
@@ -127,6 +130,15 @@ def main():
             check("Feeling Good" in shown(1) and shown(2) == "Feeling Good", "the page shows the texts: %r %r"
                   % (shown(1), shown(2)))
             page.evaluate("window.velmoraLoaded = 1")
+            art_shown = ("(document.documentElement.classList.contains('no-cover') ? 'none' : "
+                         "document.getElementById('cover').naturalWidth + ' ' + "
+                         "getComputedStyle(document.getElementById('cover')).display + ' ' + "
+                         "document.getElementById('cover').getAttribute('src'))")
+            start = time.monotonic()
+            while page.evaluate(art_shown) == "none" and time.monotonic() - start < 10:
+                time.sleep(0.05)
+            first_shown = page.evaluate(art_shown)
+            check(first_shown.startswith("96 block /cover/"), "the page shows the track's art: %r" % first_shown)
 
             # The next track: from the moment the player's console shows its write to the page showing it.
             while "So What" not in run.text() and time.monotonic() - start < 60:
@@ -138,6 +150,14 @@ def main():
             print("  the page showed the next track %.0f ms after the player's console did" % (after * 1000))
             check("So What" in shown(1) and after < 1.0, "the next track within 1 s: %r" % shown(1))
             check(page.evaluate("window.velmoraLoaded") == 1, "without a reload")
+            start = time.monotonic()
+            while page.evaluate(art_shown) == first_shown and time.monotonic() - start < 5:
+                time.sleep(0.05)
+            second_shown = page.evaluate(art_shown)
+            print("  the page showed the next track's art %.0f ms after the player's console showed its text"
+                  % ((time.monotonic() - event_seen) * 1000))
+            check(second_shown.startswith("96 block /cover/") and second_shown != first_shown,
+                  "and the next track's art: %r" % second_shown)
             check(page.evaluate("document.getElementById('output-1').classList.contains('changed')"),
                   "the new text has the class changed")
             time.sleep(2.5)
@@ -162,6 +182,13 @@ def main():
                 with open(screenshot, "wb") as saved:
                     saved.write(base64.b64decode(picture))
                 print("  saved " + screenshot)
+            # Stopped, there is no art: the page says so with a class.
+            while "] stop" not in run.text() and time.monotonic() - start < 60:
+                time.sleep(0.05)
+            start = time.monotonic()
+            while page.evaluate(art_shown) != "none" and time.monotonic() - start < 5:
+                time.sleep(0.05)
+            check(page.evaluate(art_shown) == "none", "no art once stopped: the class no-cover")
             check(run.end() == 0, "the run ends well")
         finally:
             chromium.terminate()

@@ -18,6 +18,7 @@ import sys
 import tempfile
 import threading
 import time
+import zlib
 
 PROGRAM_DIR = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 failures = []
@@ -104,6 +105,29 @@ class host_run:
         except subprocess.TimeoutExpired:
             self.process.kill()
             return None
+
+
+def png(width, height, top=(128, 128, 128), bottom=(128, 128, 128)):
+    """A PNG of the size, shaded from the top colour to the bottom one, as a picture beside a track."""
+    def chunk(kind, data):
+        return (len(data).to_bytes(4, "big") + kind + data
+                + zlib.crc32(kind + data).to_bytes(4, "big"))
+    rows = b""
+    for row in range(height):
+        shade = bytes(round(a + (b - a) * row / max(height - 1, 1)) for a, b in zip(top, bottom))
+        rows += b"\0" + shade * width
+    header = width.to_bytes(4, "big") + height.to_bytes(4, "big") + bytes([8, 2, 0, 0, 0])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
+
+
+def track_with_picture(folder, name, picture):
+    """A track file (no audio: its art is the picture beside it) in a folder of its own."""
+    os.makedirs(os.path.join(folder, name))
+    open(os.path.join(folder, name, "track.mp3"), "wb").close()
+    with open(os.path.join(folder, name, "cover.png"), "wb") as written:
+        written.write(picture)
+    return name + "/track.mp3"
 
 
 def read_to_end(client):
@@ -293,10 +317,14 @@ def routes_and_refusals(folder):
 def switched_on_while_playing(folder):
     """The overlay switched on, and its port changed, while a track plays: each server serves the current texts and
     state at once. Output 2's text escapes to more than the unread limit. With the delay on, every pushed state is
-    the one its text was made in, and the exit texts reach the stream before it ends."""
+    the one its text was made in, and the exit texts reach the stream before it ends. The track's art is served
+    from the start too, at an address that changes with the art and names no older one."""
     first, second = free_port(), free_port()
-    playlist = ("track A / B\nplay 4\nset overlay_port=%d\nplay 6\npause 4\nplay 4\nset overlay_port=%d\nplay 6\n"
-                % (first, second))
+    pictures = png(3, 2), png(5, 4)
+    playlist = ("track A / B\nfile %s\nplay 4\nset overlay_port=%d\nplay 6\npause 4\nplay 4\nset overlay_port=%d\n"
+                "play 6\ntrack C / D\nfile %s\nplay 12\n"
+                % (track_with_picture(folder, "a", pictures[0]), first, second,
+                   track_with_picture(folder, "c", pictures[1])))
     large = "<&" * 8000
     run = host_run(folder, playlist, 2, ["2.now_playing_script=" + large, "2.save_to_file=0", "delay_enabled=1",
                                          "delay_ms=700"])
@@ -308,10 +336,28 @@ def switched_on_while_playing(folder):
     check(document.get("state") == "playing" and [output["text"] for output in document.get("outputs", [])]
           == ["playing: A - B", large], "switched on while playing: the JSON at once: %r" % body[:200])
     check(get(first, "/1.txt")[2] == b"playing: A - B", "and /1.txt")
+    # The art is read off the player's thread, so it may follow the text by a moment.
+    for _ in range(50):
+        cover = json.loads(get(first, "/now-playing.json")[2].decode("utf-8")).get("cover")
+        if cover:
+            break
+        time.sleep(0.2)
+    status, headers, body = get(first, cover or "/cover/1")
+    check(status == 200 and headers.get("content-type") == "image/png" and body == pictures[0]
+          and headers.get("cache-control") == "no-store", "the track's art is served: %r %r" % (cover, status))
     status, _, body = get(first, "/")
     check(status == 200 and body.count(b"&lt;&amp;") == 8000, "the page, longer than the unread limit, comes whole")
     check(run.wait_for("overlay: http://127.0.0.1:%d/" % second, 120), "the port changes")
     check(get(second, "/1.txt")[2].startswith(b"playing: A - B"), "the new port serves the text at once")
+    check(get(second, cover or "/cover/1")[2] == pictures[0], "and the art, at the same address")
+    check(run.wait_for("playing: C - D", 120), "the next track plays")
+    for _ in range(50):
+        next_cover = json.loads(get(second, "/now-playing.json")[2].decode("utf-8")).get("cover")
+        if next_cover != cover:
+            break
+        time.sleep(0.2)
+    check(next_cover and get(second, next_cover)[2] == pictures[1], "the next track's art: %r" % next_cover)
+    check(get(second, cover or "/cover/1")[0] == 404, "the older art's address is not found")
     last = event_reader(second)
     last.start()
     reader.join(30)
@@ -327,6 +373,9 @@ def switched_on_while_playing(folder):
     last.join(30)
     check(last.events and last.events[-1][1]["state"] == "stopped"
           and last.events[-1][1]["outputs"][0]["text"] == "not running", "the exit text reaches the stream")
+    covers = [document["cover"] for _, document in reader.events + last.events]
+    check(covers[0] == cover and next_cover in covers and covers[-1] is None,
+          "the streams carry each art, and none once the player is gone: %r" % covers)
 
 
 def port_in_use(folder):

@@ -1,6 +1,7 @@
 #include "overlay/http_request.h"
 #include "overlay/overlay_documents.h"
 
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,15 +14,17 @@ TEST(OverlayDocuments, EveryCharacterIsEscapedOrValidInTheJsonAndThePage)
     const overlay_snapshot snapshot{
         {std::string("a\"b\\c\x01\x1F\t\r\n<&>", 13) + "\xE2\x80\xA8\xF0\x9F\x8E\xB5\xC3\xA9",
          std::string("\xFF\xC0\x80\xED\xA0\x80\xE2\x82x\0y", 11)},
-        playback_state::paused};
+        playback_state::paused,
+        {12, std::make_shared<const std::string>("GIF89a"), "image/gif"}};
     // Bytes that start no valid character each stand as U+FFFD: a stray byte, an overlong form, an encoded
     // surrogate, a character cut short.
     EXPECT_EQ(overlay_json(snapshot),
               "{\"state\":\"paused\",\"outputs\":[{\"number\":1,\"text\":\"a\\\"b\\\\c\\u0001\\u001f\\u0009\\u000d"
               "\\u000a\\u003c\\u0026\\u003e\\u2028\xF0\x9F\x8E\xB5\xC3\xA9\"},{\"number\":2,\"text\":\""
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-              "x\\u0000y\"}]}");
-    EXPECT_EQ(overlay_page("<p><!--outputs--></p>", {{"<b>'&\"", ""}, playback_state::stopped}),
+              "x\\u0000y\"}],\"cover\":\"/cover/12\"}");
+    EXPECT_EQ(overlay_json({{}, playback_state::stopped, {}}), "{\"state\":\"stopped\",\"outputs\":[],\"cover\":null}");
+    EXPECT_EQ(overlay_page("<p><!--outputs--></p>", {{"<b>'&\"", ""}, playback_state::stopped, {}}),
               "<p><div class=\"output\" id=\"output-1\">&lt;b&gt;&#39;&amp;&quot;</div>\n"
               "<div class=\"output\" id=\"output-2\"></div>\n</p>");
 }
@@ -56,6 +59,15 @@ TEST(OverlayRequests, TheHeadDecidesTheAnswer)
         ASSERT_EQ(request_head_end(head), head.size()) << head;
         EXPECT_EQ(decide_request(head, 8080, 16).status, each.status) << head;
     }
+    // The art's address is its number's alone: an older one, or any while there is none, is not found.
+    const auto cover_status = [](const char* path, unsigned long number) {
+        return decide_request(std::string("GET ") + path + " HTTP/1.1\r\nHost: localhost:8080\r\n\r\n", 8080, 1, number)
+            .status;
+    };
+    EXPECT_EQ(cover_status("/cover/12?t=1", 12), 200);
+    for (const char* path : {"/cover/11", "/cover/012", "/cover/", "/cover/12/"})
+        EXPECT_EQ(cover_status(path, 12), 404) << path;
+    EXPECT_EQ(cover_status("/cover/0", 0), 404);
     // Browsers leave the default port out of both, so on port 80 alone either form names this computer.
     const std::string default_port_forms[] = {
         "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\n\r\n",
