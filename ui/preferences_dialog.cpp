@@ -10,6 +10,7 @@
 #include "formatting/text_formatting.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
+#include "ui/cover_art_dialog.h"
 #include "ui/overlay_dialog.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
@@ -97,6 +98,7 @@ const preferences_dialog::command preferences_dialog::commands[] = {
     {IDC_ADD_OUTPUT, BN_CLICKED, &preferences_dialog::add_output},
     {IDC_REMOVE_OUTPUT, BN_CLICKED, &preferences_dialog::remove_output},
     {IDC_OVERLAY, BN_CLICKED, &preferences_dialog::open_overlay_dialog},
+    {IDC_COVER_ART, BN_CLICKED, &preferences_dialog::open_cover_art_dialog},
 };
 
 HWND preferences_dialog::create(HWND parent) noexcept
@@ -395,6 +397,11 @@ void preferences_dialog::browse_for_output_file(int)
 void preferences_dialog::open_overlay_dialog(int)
 {
     show_overlay_dialog(window_);
+}
+
+void preferences_dialog::open_cover_art_dialog(int)
+{
+    show_cover_art_dialog(window_);
 }
 
 void preferences_dialog::show_events_menu(int)

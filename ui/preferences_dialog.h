@@ -59,6 +59,7 @@ private:
     void browse_for_output_file(int control);
     void show_events_menu(int control);
     void open_overlay_dialog(int control);
+    void open_cover_art_dialog(int control);
     void refresh_preview_on_change(int control);
 
     HWND window_ = nullptr;

@@ -20,9 +20,18 @@
 #define IDC_ADD_OUTPUT 1019
 #define IDC_REMOVE_OUTPUT 1020
 #define IDC_OVERLAY 1021
+#define IDC_COVER_ART 1022
 
 // Dialog template 103, the overlay's, opened from the page.
 #define IDD_OVERLAY 103
 #define IDC_OVERLAY_ENABLED 1101
 #define IDC_OVERLAY_PORT 1102
 #define IDC_OVERLAY_LINK 1103
+
+// Dialog template 104, the cover art's, opened from the page.
+#define IDD_COVER_ART 104
+#define IDC_COVER_PATH 1201
+#define IDC_COVER_BROWSE 1202
+#define IDC_COVER_PLACEHOLDER 1203
+#define IDC_COVER_PLACEHOLDER_BROWSE 1204
+#define IDC_COVER_NOW 1205

@@ -14,11 +14,14 @@
 #include "host/doubles/host_call_faults.h"
 #include "host/doubles/player_services.h"
 #include "host/shared_dll/file_dialog_script.h"
+#include "output/cover_thread.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "tests/ui/later_subclass.h"
+#include "text/text_conversion.h"
 #include "ui/preferences_ids.h"
 #include "ui/preferences_window.h"
+#include "win32/file_handle.h"
 #include "win32/heap_memory.h"
 #include "win32/socket_handle.h"
 
@@ -605,6 +608,69 @@ TEST_F(PreferencesPage, TheOverlayDialogAppliesAtOnceAndRefusesAPortThatIsNone)
     overlay.set(false, default_overlay_port);
     set_services_ready_flag(0);
     WSACleanup();
+}
+
+// Drives the cover art dialog from a timer inside its loop: reads what it says of the art, chooses the file through
+// the scripted file dialog, types the placeholder and presses OK.
+struct cover_art_script {
+    std::string chosen_file;
+    std::wstring placeholder;
+    std::wstring said_now;
+    bool done = false;
+};
+cover_art_script* running_cover_art_script = nullptr;
+
+void CALLBACK drive_cover_art_dialog(HWND, UINT, UINT_PTR, DWORD)
+{
+    cover_art_script& script = *running_cover_art_script;
+    const HWND dialog = FindWindowW(L"#32770", L"Cover art");
+    if (dialog == nullptr || script.done)
+        return;
+    script.done = true;
+    script.said_now = text_of(GetDlgItem(dialog, IDC_COVER_NOW));
+    stand_in_script_file_dialog(script.chosen_file.c_str());
+    SendMessageW(dialog, WM_COMMAND, IDC_COVER_BROWSE, 0);
+    SetWindowTextW(GetDlgItem(dialog, IDC_COVER_PLACEHOLDER), script.placeholder.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(PreferencesPage, TheCoverArtDialogStoresBothAndPublishesAtOnce)
+{
+    set_services_ready_flag(1);
+    open_page();
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring cover = std::wstring(folder) + L"velmora-dialog-cover-" + std::to_wstring(GetCurrentProcessId());
+    DeleteFileW(cover.c_str());
+    cover_art_script script;
+    const byte_buffer chosen = wide_to_utf8(cover.c_str());
+    script.chosen_file = chosen.text();
+    script.placeholder = L"C:\\no such picture.png";
+    running_cover_art_script = &script;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, drive_cover_art_dialog);
+    notify(IDC_COVER_ART, BN_CLICKED);
+    KillTimer(nullptr, timer);
+    running_cover_art_script = nullptr;
+
+    EXPECT_EQ(script.said_now, L"none") << "nothing plays";
+    EXPECT_TRUE(stand_in_last_file_dialog()->save) << "the cover file is a file to write";
+    EXPECT_EQ(cover_art.cover_path(), script.chosen_file);
+    EXPECT_EQ(cover_art.placeholder(), "C:\\no such picture.png");
+    // Nothing plays: the file holds the placeholder once OK is pressed, the transparent pixel standing in for a
+    // placeholder that is no picture.
+    EXPECT_TRUE(wait_for_cover(10000));
+    const file_handle written(
+        CreateFileW(cover.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes(256, '\0');
+    DWORD read = 0;
+    ASSERT_TRUE(written.valid() && ReadFile(written.get(), bytes.data(), 256, &read, nullptr));
+    bytes.resize(read);
+    EXPECT_EQ(bytes, transparent_picture());
+    finish_cover_at_shutdown(5000);
+    deliver_cover_lines();
+    cover_art.set("", "");
+    DeleteFileW(cover.c_str());
+    set_services_ready_flag(0);
 }
 
 } // namespace
