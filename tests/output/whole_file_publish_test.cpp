@@ -24,6 +24,7 @@
 #include "tests/clipboard_text.h"
 #include "tests/file_identity.h"
 #include "tests/fuzz_rounds.h"
+#include "tests/output/mounted_disk.h"
 #include "tests/output/published_text.h"
 #include "tests/output_wait.h"
 
@@ -408,21 +409,6 @@ TEST_F(WholeFilePublish, AFileHeldOpenGetsEveryWriteInPlaceWithoutARetryCycleEac
     EXPECT_EQ(published_text::classify(file_bytes()).number, writes + 1);
     EXPECT_EQ(temporary_files(), 0u);
     EXPECT_TRUE(receiver.lines.empty());
-}
-
-// The folder of a file system that ctest mounts for the run (a 16 KB tmpfs, the slow FUSE one), as Wine names it;
-// empty with the reason when there is none.
-std::wstring mounted_folder(const char* variable, std::string& reason)
-{
-    const char* folder = std::getenv(variable);
-    if (folder == nullptr || *folder == '\0') {
-        reason = std::string(variable) + " is not set: ctest mounts the file system for output_tests and sets it";
-        return {};
-    }
-    std::wstring name = L"Z:" + published_text::to_wide(folder);
-    std::replace(name.begin(), name.end(), L'/', L'\\');
-    reason = read_whole(name + L".reason");
-    return reason.empty() ? name : std::wstring();
 }
 
 TEST_F(WholeFilePublish, AFullDiskKeepsTheOldTextWholeAndReportsOneLine)
