@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,9 +20,11 @@
 
 #include <windows.h>
 
+#include "art/cover_art.h"
 #include "boundary/host_services.h"
 #include "boundary/shared_library.h"
 #include "events/delay_scheduler.h"
+#include "events/now_playing_request.h"
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
 #include "host/doubles/formatting_clock.h"
@@ -29,6 +32,7 @@
 #include "host/doubles/message_pump.h"
 #include "host/doubles/player_services.h"
 #include "host/doubles/process_counts.h"
+#include "output/cover_thread.h"
 #include "output/file_step.h"
 #include "output/output_thread.h"
 #include "overlay/overlay_server.h"
@@ -515,10 +519,10 @@ bool file_holds(const std::wstring& path, const std::string& bytes)
                                                 OPEN_EXISTING, 0, nullptr));
     if (!file.valid())
         return false;
-    char read[256];
+    std::string read(bytes.size() + 1, '\0');
     DWORD count = 0;
-    return ReadFile(file.get(), read, sizeof read, &count, nullptr) && count == bytes.size() &&
-           std::memcmp(read, bytes.data(), count) == 0;
+    return ReadFile(file.get(), read.data(), static_cast<DWORD>(read.size()), &count, nullptr) &&
+           count == bytes.size() && std::memcmp(read.data(), bytes.data(), count) == 0;
 }
 
 // From the event call to the new text readable by path on a free file, against the same publish done by hand on the
@@ -569,6 +573,208 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
                  latency, 1e6, "us", 1.50);
     velmora::wait_for_output(60000);
     scheduler.close();
+}
+
+// A row for a count that may not grow over a run.
+void growth_row(const std::string& figure, std::size_t from, std::size_t to, const char* unit)
+{
+    const double growth = static_cast<double>(to) - static_cast<double>(from);
+    report({figure, formatted((std::string("%+.0f ") + unit).c_str(), growth),
+            formatted((std::string("%.0f ") + unit).c_str(), static_cast<double>(from)), "-", "no growth",
+            growth <= 0 ? verdict::met : verdict::not_met});
+}
+
+void write_new_file(const std::wstring& path, const std::string& bytes)
+{
+    const velmora::file_handle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD done = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+}
+
+// Two tracks in folders of their own under a folder, each with a picture beside it of about the size given (the two
+// differ, so that every change of track changes the art), taking turns as the playing one.
+class tracks_with_art {
+public:
+    tracks_with_art(stand_in::player_services& host, stand_in::reference_audit& audit, const std::wstring& folder,
+                    std::size_t picture_bytes)
+        : host_(host), previous_(host.control.playing), folder_(folder),
+          tracks_{{audit, "first", {{"artist", "Nina Simone"}, {"title", "Feeling Good"}, {"path", track_path(0)}}},
+                  {audit, "second", {{"artist", "Nina Simone"}, {"title", "Sinnerman"}, {"path", track_path(1)}}}}
+    {
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        for (int track = 0; track < 2; ++track) {
+            CreateDirectoryW(album(track).c_str(), nullptr);
+            write_new_file(location(track), "");
+            // A PNG's signature and header, then filler: the art is published as found, never decoded.
+            pictures_[track] = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x01\0\0\0\x01\0", 24);
+            pictures_[track].resize(picture_bytes + static_cast<std::size_t>(track) * 1000,
+                                    static_cast<char>('a' + track));
+            write_new_file(album(track) + L"\\cover.png", pictures_[track]);
+        }
+    }
+    tracks_with_art(const tracks_with_art&) = delete;
+    tracks_with_art& operator=(const tracks_with_art&) = delete;
+    ~tracks_with_art()
+    {
+        host_.control.playing = previous_;
+        for (int track = 0; track < 2; ++track) {
+            DeleteFileW((album(track) + L"\\01.mp3").c_str());
+            DeleteFileW((album(track) + L"\\cover.png").c_str());
+            RemoveDirectoryW(album(track).c_str());
+        }
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+    // Makes the turn's track the playing one; gives its index.
+    int play(int turn)
+    {
+        host_.control.playing = &tracks_[turn % 2];
+        return turn % 2;
+    }
+    const std::string& picture(int track) const { return pictures_[track]; }
+    std::wstring location(int track) const { return album(track) + L"\\01.mp3"; }
+
+private:
+    std::wstring album(int track) const { return folder_ + (track == 0 ? L"\\A" : L"\\B"); }
+    std::string track_path(int track) const { return utf8_of(location(track)); }
+
+    stand_in::player_services& host_;
+    stand_in::track_handle* const previous_;
+    const std::wstring folder_;
+    std::string pictures_[2];
+    stand_in::track_handle tracks_[2];
+};
+
+// The folder a file is in.
+std::wstring folder_of(const std::wstring& path)
+{
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+// What a new track costs the host's main thread with the cover art on (its file, and the tracks with their pictures,
+// on the disk of the figure) against the same event with it off, less the host's formatting: finding, reading and
+// publishing the art are the cover art's thread's.
+void cover_art_main_thread_figure(stand_in::player_services& host, stand_in::reference_audit& audit, const disk& target)
+{
+    write_settings();
+    velmora::output_path.set(utf8_of(target.path).c_str());
+    const std::wstring folder = folder_of(target.path) + L"\\velmora-bench-art";
+    tracks_with_art tracks(host, audit, folder, 20000);
+    const std::wstring cover = folder + L"\\cover.png";
+    const std::string cover_setting = utf8_of(cover);
+    velmora::delay_scheduler scheduler;
+    velmora::cover_art.set(cover_setting, "");
+    velmora::request_cover_art();
+    velmora::wait_for_cover(60000);
+    const velmora::file_handle holder(target.held
+                                          ? CreateFileW(cover.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                        nullptr, OPEN_EXISTING, 0, nullptr)
+                                          : INVALID_HANDLE_VALUE);
+    int art_turns = 0, plain_turns = 0;
+    const auto new_track = [&](bool with_art, int turn) {
+        velmora::cover_art.set(with_art ? cover_setting : std::string(), "");
+        tracks.play(turn);
+        return seconds_without_formatting([&] {
+            scheduler.request_write();
+            velmora::request_cover_art();
+        });
+    };
+    report_ratio("main thread's time per new track less the host's formatting, " + target.name +
+                     ", cover art on vs off",
+                 in_alternating_rounds(
+                     write_rounds, writes_per_round, [&] { return new_track(true, art_turns++); },
+                     [&] { return new_track(false, plain_turns++); }, [&] { forget_host_records(host); }),
+                 1e6, "us", 1.05);
+    velmora::wait_for_output(60000);
+    velmora::cover_art.set(cover_setting, "");
+    velmora::finish_cover_at_shutdown(60000);
+    velmora::deliver_cover_lines();
+    velmora::cover_art.set("", "");
+    scheduler.close();
+    DeleteFileW(cover.c_str());
+}
+
+// From the new track's call to its art readable by path, against the same search, read and publish done by hand on
+// the caller's thread and read back the same way; then a thousand changes of 5 MB pictures, which leave the handles
+// and the heap where they were.
+void cover_art_latency_figures(stand_in::player_services& host, stand_in::reference_audit& audit,
+                               const std::wstring& path)
+{
+    write_settings();
+    const std::wstring folder = folder_of(path) + L"\\velmora-bench-art";
+    const std::wstring cover = folder + L"\\cover.png";
+    {
+        tracks_with_art tracks(host, audit, folder, 20000);
+        velmora::cover_art.set(utf8_of(cover), "");
+        int component_turns = 0, hand_turns = 0;
+        const auto readable_within = [&](const std::function<void()>& publish, const std::string& expected) {
+            return seconds_without_formatting([&] {
+                publish();
+                const double start = now_seconds();
+                while (!file_holds(cover, expected) && now_seconds() - start < 10) {
+                    // As for the text: the reader leaves the disk alone a moment between reads.
+                    const double read_again = now_seconds() + 50e-6;
+                    while (now_seconds() < read_again) {
+                    }
+                }
+            });
+        };
+        const alternating latency = in_alternating_rounds(
+            write_rounds, 20,
+            [&] {
+                const int track = tracks.play(component_turns++);
+                return readable_within([] { velmora::request_cover_art(); }, tracks.picture(track));
+            },
+            [&] {
+                const int track = hand_turns++ % 2;
+                return readable_within(
+                    [&] {
+                        bool timed_out = false;
+                        const auto art =
+                            velmora::find_cover_art(tracks.location(track), GetTickCount64() + 60000, timed_out);
+                        publish_by_hand(cover, *art->bytes);
+                    },
+                    tracks.picture(track));
+            },
+            [&] {
+                velmora::wait_for_cover(60000);
+                forget_host_records(host);
+            });
+        report_ratio("new track's call to its cover art readable by path vs the same search, read and publish by hand",
+                     latency, 1e6, "us", 1.50);
+    }
+    {
+        constexpr int changes = 1000;
+        tracks_with_art tracks(host, audit, folder, 5u << 20);
+        const auto change = [&](int turn) {
+            tracks.play(turn);
+            velmora::request_cover_art();
+            velmora::wait_for_cover(60000);
+        };
+        change(0);
+        change(1);
+        forget_host_records(host);
+        const stand_in::process_counts before = stand_in::process_counts_now();
+        const double start = now_seconds();
+        for (int turn = 0; turn < changes; ++turn)
+            change(turn);
+        forget_host_records(host);
+        const stand_in::process_counts after = stand_in::process_counts_now();
+        std::printf("  cover art: %d changes of 5 MB pictures in %.1f s: handles %lu -> %lu, process heap busy bytes "
+                    "%lu -> %lu\n",
+                    changes, now_seconds() - start, static_cast<unsigned long>(before.handles),
+                    static_cast<unsigned long>(after.handles), static_cast<unsigned long>(before.heap_bytes),
+                    static_cast<unsigned long>(after.heap_bytes));
+        growth_row("cover art: open handles over 1000 changes of 5 MB pictures", before.handles, after.handles,
+                   "handles");
+        growth_row("cover art: process heap busy bytes over 1000 changes of 5 MB pictures", before.heap_bytes,
+                   after.heap_bytes, "bytes");
+    }
+    velmora::finish_cover_at_shutdown(60000);
+    velmora::deliver_cover_lines();
+    velmora::cover_art.set("", "");
+    DeleteFileW(cover.c_str());
 }
 
 // The output thread's publish of a new text, against the same file operations by hand, flush included. Two texts
@@ -1083,12 +1289,6 @@ void steady_state_figure(stand_in::player_services& host, int writes)
                 before.gdi_objects, after.gdi_objects, before.user_objects, after.user_objects,
                 static_cast<unsigned long>(before.windows), static_cast<unsigned long>(after.windows),
                 static_cast<unsigned long>(before.heap_bytes), static_cast<unsigned long>(after.heap_bytes));
-    const auto growth_row = [](const std::string& figure, std::size_t from, std::size_t to, const char* unit) {
-        const double growth = static_cast<double>(to) - static_cast<double>(from);
-        report({figure, formatted((std::string("%+.0f ") + unit).c_str(), growth),
-                formatted((std::string("%.0f ") + unit).c_str(), static_cast<double>(from)), "-", "no growth",
-                growth <= 0 ? verdict::met : verdict::not_met});
-    };
     growth_row("steady state: open handles over " + std::to_string(writes) + " writes", before.handles, after.handles,
                "handles");
     growth_row("steady state: process heap busy bytes over " + std::to_string(writes) + " writes", before.heap_bytes,
@@ -1144,12 +1344,15 @@ int main(int argument_count, char** arguments)
         disks.push_back({"slow disk", wide_of(slow_folder) + L"\\velmora-bench.txt", false});
     for (const disk& target : disks)
         main_thread_write_figures(host, audit, target);
+    for (const disk& target : disks)
+        cover_art_main_thread_figure(host, audit, target);
     if (!slow_reason.empty())
         report({"main thread's time per event write, slow disk", "not measured: " + slow_reason, "-", "-", "report",
                 verdict::report});
     several_outputs_figure(host, path);
     publish_figure(path);
     event_to_readable_figure(host, audit, path);
+    cover_art_latency_figures(host, audit, path);
     const std::string overlay_failure = overlay_figures(host, audit);
     if (!overlay_failure.empty())
         report({"overlay figures", "not measured: " + overlay_failure, "-", "-", "measured", verdict::not_met});

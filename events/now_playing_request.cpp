@@ -32,6 +32,28 @@ std::wstring expanded_full_path(const std::string& configured)
     std::wstring full = full_path_of(path.text());
     return full.empty() ? std::wstring(path.text()) : full;
 }
+// A configured path with its expansion, made again only when the setting changes: expanding takes the host and the
+// system microseconds that every new track would pay. An environment variable changed while the player runs is seen
+// once the setting changes or the player restarts.
+class expanded_path {
+public:
+    const std::wstring& of(const std::string& configured)
+    {
+        if (!made_ || configured != configured_) {
+            full_ = expanded_full_path(configured);
+            configured_ = configured;
+            made_ = true;
+        }
+        return full_;
+    }
+
+private:
+    std::string configured_;
+    std::wstring full_;
+    bool made_ = false;
+};
+expanded_path cover_file, placeholder_file;
+
 } // namespace
 
 playback_state playback_state_now()
@@ -61,8 +83,8 @@ void request_cover_art(bool playing_ends)
         format_now_playing("$if(%isplaying%,%path%)", location);
         request.track_location = utf8_to_wide(location.c_str()).text();
     }
-    request.cover_path = expanded_full_path(cover_art.cover_path());
-    request.placeholder_path = expanded_full_path(cover_art.placeholder());
+    request.cover_path = cover_file.of(cover_art.cover_path());
+    request.placeholder_path = placeholder_file.of(cover_art.placeholder());
     if (request == last_cover_request)
         return;
     last_cover_request = request;

@@ -30,18 +30,21 @@ archive="$work/dist/$name"
 [ -f "$archive" ] || { echo "FAILED: no $name in $work/dist" >&2; exit 1; }
 
 listing=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$archive")
-expected=$(printf '%s\n' CHANGELOG.txt LICENSE.txt README.txt libgcc_s_dw2-1.dll libwinpthread-1.dll velmora.dll)
+expected=$(printf '%s\n' CHANGELOG.txt LICENSE.txt README.txt TAGLIB-LICENSE.txt TAGLIB.txt libgcc_s_dw2-1.dll \
+    libwinpthread-1.dll velmora.dll)
 [ "$listing" = "$expected" ] || fail "the archive holds:"$'\n'"$listing"
 (cd "$work/dist" && sha256sum --check --quiet "$name.sha256") || fail "the sum file does not match the archive"
 grep -Eq "^[0-9a-f]{64}  $name\$" "$work/dist/$name.sha256" || fail "the sum file is not in the form 'sum  filename'"
 
 unpacked="$work/components"
 python3 -m zipfile -e "$archive" "$unpacked"
-for text in CHANGELOG.txt LICENSE.txt README.txt; do
+for text in CHANGELOG.txt LICENSE.txt README.txt TAGLIB-LICENSE.txt TAGLIB.txt; do
     python3 -c 'import sys; data = open(sys.argv[1], "rb").read(); sys.exit(0 if data and data.count(b"\n") == data.count(b"\r\n") else 1)' \
         "$unpacked/$text" || fail "$text does not have Windows line ends throughout"
 done
 
+grep -q "Mozilla Public License" "$unpacked/TAGLIB-LICENSE.txt" || fail "TAGLIB-LICENSE.txt is not TagLib's MPL"
+grep -Eq "source package taglib [0-9.]+-[^ ]+ " "$unpacked/TAGLIB.txt" || fail "TAGLIB.txt names no source package"
 dll="$unpacked/velmora.dll"
 resource_version=$(python3 - "$dll" <<'PYTHON'
 import struct, sys
