@@ -850,7 +850,7 @@ velmora::socket_handle stream_client(std::uint16_t port)
     const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
     send(client.get(), request.data(), static_cast<int>(request.size()), 0);
     std::string received;
-    receive_until(client.get(), received, "}]}\n\n");
+    receive_until(client.get(), received, "}\n\n");
     return client;
 }
 
@@ -861,7 +861,8 @@ velmora::socket_handle stream_client(std::uint16_t port)
 constexpr char overlay_reader_option[] = "--overlay-reader";
 constexpr char loopback_echo_option[] = "--loopback-echo";
 const std::string stream_event_bytes =
-    "data: {\"state\":\"stopped\",\"outputs\":[{\"number\":1,\"text\":\"playing: Nina Simone - Feeling Good\"}]}\n\n";
+    "data: {\"state\":\"stopped\",\"outputs\":[{\"number\":1,\"text\":\"playing: Nina Simone - Feeling Good\"}],"
+    "\"cover\":null}\n\n";
 
 std::wstring widened(const std::string& ascii)
 {
