@@ -525,6 +525,24 @@ bool file_holds(const std::wstring& path, const std::string& bytes)
            count == bytes.size() && std::memcmp(read.data(), bytes.data(), count) == 0;
 }
 
+// The seconds from the write's call until the file holds the bytes, read by path, less the host's formatting; ten
+// seconds at most.
+double seconds_until_file_holds(const std::function<void()>& write, const std::wstring& path, const std::string& bytes)
+{
+    return seconds_without_formatting([&] {
+        write();
+        const double start = now_seconds();
+        while (!file_holds(path, bytes) && now_seconds() - start < 10) {
+            // The reader leaves the disk alone 50 us between reads: under Wine every read is three calls that the one
+            // server also takes the writer's calls from, and a reader that reads without pause slowed the output
+            // thread's publish by a tenth.
+            const double read_again = now_seconds() + 50e-6;
+            while (now_seconds() < read_again) {
+            }
+        }
+    });
+}
+
 // From the event call to the new text readable by path on a free file, against the same publish done by hand on the
 // caller's thread and read back the same way. Two tracks take turns, so that every write changes the file.
 void event_to_readable_figure(stand_in::player_services& host, stand_in::reference_audit& audit,
@@ -541,18 +559,7 @@ void event_to_readable_figure(stand_in::player_services& host, stand_in::referen
     velmora::delay_scheduler scheduler;
     int component_turns = 0, hand_turns = 0;
     const auto readable_within = [&](const std::function<void()>& write, const std::string& expected) {
-        return seconds_without_formatting([&] {
-            write();
-            const double start = now_seconds();
-            while (!file_holds(path, expected) && now_seconds() - start < 10) {
-                // The reader leaves the disk alone 50 us between reads: under Wine every read is three calls that
-                // the one server also takes the writer's calls from, and a reader that reads without pause slowed
-                // the output thread's publish by a tenth.
-                const double read_again = now_seconds() + 50e-6;
-                while (now_seconds() < read_again) {
-                }
-            }
-        });
+        return seconds_until_file_holds(write, path, expected);
     };
     const alternating latency = in_alternating_rounds(
         write_rounds, 20,
@@ -709,16 +716,7 @@ void cover_art_latency_figures(stand_in::player_services& host, stand_in::refere
         velmora::cover_art.set(utf8_of(cover), "");
         int component_turns = 0, hand_turns = 0;
         const auto readable_within = [&](const std::function<void()>& publish, const std::string& expected) {
-            return seconds_without_formatting([&] {
-                publish();
-                const double start = now_seconds();
-                while (!file_holds(cover, expected) && now_seconds() - start < 10) {
-                    // As for the text: the reader leaves the disk alone a moment between reads.
-                    const double read_again = now_seconds() + 50e-6;
-                    while (now_seconds() < read_again) {
-                    }
-                }
-            });
+            return seconds_until_file_holds(publish, cover, expected);
         };
         const alternating latency = in_alternating_rounds(
             write_rounds, 20,

@@ -4,8 +4,8 @@
 #include "events/now_playing_request.h"
 #include "output/cover_thread.h"
 #include "settings/component_settings.h"
+#include "ui/modal_dialog.h"
 #include "ui/preferences_ids.h"
-#include "win32/this_module.h"
 
 namespace velmora {
 
@@ -16,25 +16,8 @@ constexpr char picture_filter[] =
 
 class cover_art_dialog {
 public:
-    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept
-    {
-        auto* dialog = reinterpret_cast<cover_art_dialog*>(GetWindowLongPtrW(window, DWLP_USER));
-        if (message == WM_INITDIALOG) {
-            dialog = reinterpret_cast<cover_art_dialog*>(lparam);
-            SetWindowLongPtrW(window, DWLP_USER, lparam);
-            dialog->window_ = window;
-        }
-        if (dialog == nullptr)
-            return FALSE;
-        // Nothing may unwind through the system's frames.
-        try {
-            return dialog->on_message(message, wparam);
-        } catch (...) {
-            return FALSE;
-        }
-    }
+    void attach(HWND window) noexcept { window_ = window; }
 
-private:
     INT_PTR on_message(UINT message, WPARAM wparam)
     {
         switch (message) {
@@ -68,6 +51,7 @@ private:
         }
     }
 
+private:
     void choose(int edit, const char* title, BOOL save)
     {
         utf8_string path;
@@ -93,9 +77,7 @@ private:
 
 INT_PTR show_cover_art_dialog(HWND owner) noexcept
 {
-    cover_art_dialog dialog;
-    return DialogBoxParamW(this_module(), MAKEINTRESOURCEW(IDD_COVER_ART), owner, cover_art_dialog::procedure,
-                           reinterpret_cast<LPARAM>(&dialog));
+    return show_modal_dialog<cover_art_dialog>(owner, IDD_COVER_ART);
 }
 
 } // namespace velmora

@@ -7,8 +7,8 @@
 #include "events/init_quit_hook.h"
 #include "settings/component_settings.h"
 #include "ui/hyperlink_control.h"
+#include "ui/modal_dialog.h"
 #include "ui/preferences_ids.h"
-#include "win32/this_module.h"
 
 namespace velmora {
 
@@ -16,25 +16,8 @@ namespace {
 
 class overlay_dialog {
 public:
-    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept
-    {
-        auto* dialog = reinterpret_cast<overlay_dialog*>(GetWindowLongPtrW(window, DWLP_USER));
-        if (message == WM_INITDIALOG) {
-            dialog = reinterpret_cast<overlay_dialog*>(lparam);
-            SetWindowLongPtrW(window, DWLP_USER, lparam);
-            dialog->window_ = window;
-        }
-        if (dialog == nullptr)
-            return FALSE;
-        // Nothing may unwind through the system's frames.
-        try {
-            return dialog->on_message(message, wparam);
-        } catch (...) {
-            return FALSE;
-        }
-    }
+    void attach(HWND window) noexcept { window_ = window; }
 
-private:
     INT_PTR on_message(UINT message, WPARAM wparam)
     {
         switch (message) {
@@ -63,6 +46,7 @@ private:
         }
     }
 
+private:
     // The port typed, 0 when it is no port.
     std::uint16_t typed_port() const noexcept
     {
@@ -104,9 +88,7 @@ private:
 
 INT_PTR show_overlay_dialog(HWND owner) noexcept
 {
-    overlay_dialog dialog;
-    return DialogBoxParamW(this_module(), MAKEINTRESOURCEW(IDD_OVERLAY), owner, overlay_dialog::procedure,
-                           reinterpret_cast<LPARAM>(&dialog));
+    return show_modal_dialog<overlay_dialog>(owner, IDD_OVERLAY);
 }
 
 } // namespace velmora
