@@ -42,7 +42,7 @@ constexpr char stream_start[] = "retry: 2000\n\n";
 
 // What the main thread hands over, under the lock; version counts the changes. The cover art's thread changes the
 // cover alone, under the lock; the main thread reads the rest without it. wake is the running server's, set and
-// cleared under the lock, so that another thread may wake it.
+// cleared under the lock, so that the cover art's thread may wake it while the lock keeps it open.
 struct overlay_shared {
     srw_lock lock;
     overlay_snapshot snapshot;
@@ -673,14 +673,18 @@ const overlay_snapshot& overlay_served() noexcept
 
 namespace {
 
-// The snapshot changes under the lock and the server is told.
+// Main thread: the snapshot changes under the lock and the server is told once the lock is let go, so that its
+// thread, woken, does not find the lock still held and make the main thread wake it a second time. The main thread
+// alone ends servers, so the one it tells is still there.
 template <typename change> void change_snapshot(change make_change)
 {
-    const std::lock_guard<srw_lock> lock(shared.lock);
-    make_change(shared.snapshot);
-    ++shared.version;
-    if (shared.wake != nullptr)
-        SetEvent(shared.wake);
+    {
+        const std::lock_guard<srw_lock> lock(shared.lock);
+        make_change(shared.snapshot);
+        ++shared.version;
+    }
+    if (running != nullptr)
+        SetEvent(running->wake.get());
 }
 
 } // namespace
