@@ -1,5 +1,6 @@
 #include "events/now_playing_request.h"
 
+#include <optional>
 #include <utility>
 
 #include "boundary/shared_library.h"
@@ -85,6 +86,9 @@ void request_cover_art(bool playing_ends)
     }
     request.cover_path = cover_file.of(cover_art.cover_path());
     request.placeholder_path = placeholder_file.of(cover_art.placeholder());
+    // Nothing plays: the overlay shows no art at once, before the server may end at shut-down.
+    if (request.track_location.empty())
+        set_overlay_cover(std::nullopt);
     if (request == last_cover_request)
         return;
     last_cover_request = request;
