@@ -3,11 +3,9 @@
 #include <optional>
 #include <utility>
 
-#include "boundary/shared_library.h"
 #include "events/output_request.h"
 #include "formatting/text_formatting.h"
 #include "output/cover_thread.h"
-#include "output/whole_file_publish.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
 #include "text/text_conversion.h"
@@ -22,17 +20,6 @@ output_set delayed_last = 0;
 // The cover art last asked for, so that an event that changes nothing asks nothing.
 cover_request last_cover_request;
 
-// A configured path expanded by the host, as the output's is, and made full; empty for an empty one.
-std::wstring expanded_full_path(const std::string& configured)
-{
-    if (configured.empty())
-        return {};
-    utf8_string expanded;
-    uExpandEnvironmentStrings(configured.c_str(), &expanded);
-    const wide_string path = utf8_to_wide(expanded.c_str());
-    std::wstring full = full_path_of(path.text());
-    return full.empty() ? std::wstring(path.text()) : full;
-}
 // A configured path with its expansion, made again only when the setting changes: expanding takes the host and the
 // system microseconds that every new track would pay. An environment variable changed while the player runs is seen
 // once the setting changes or the player restarts.
@@ -41,7 +28,7 @@ public:
     const std::wstring& of(const std::string& configured)
     {
         if (!made_ || configured != configured_) {
-            full_ = expanded_full_path(configured);
+            full_ = configured.empty() ? std::wstring() : expanded_full_path(configured.c_str());
             configured_ = configured;
             made_ = true;
         }

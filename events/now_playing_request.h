@@ -23,9 +23,9 @@ playback_state playback_state_now();
 void refresh_overlay_state();
 
 // Asks the cover art's thread for the playing track's art, or for the placeholder when nothing plays or playing ends
-// (at shut-down), when the cover file is set or the overlay is served and something changed since the last request; the
-// overlay takes each art as it is found. First sends the console
-// the lines that thread left. At shut-down, end_cover_art then waits for it within the limit.
+// (at shut-down), when the cover file is set or the overlay is served and something changed since the last request;
+// the overlay takes each art as it is found. First sends the console the lines that thread left. At shut-down,
+// end_cover_art then waits for it within the limit.
 void request_cover_art(bool playing_ends = false);
 void end_cover_art(DWORD limit_ms);
 

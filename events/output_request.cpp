@@ -43,15 +43,12 @@ std::size_t files_replaced() noexcept
 
 } // namespace
 
-std::shared_ptr<output_job> make_output_job(const utf8_string& text, const output_target& target)
+std::wstring expanded_full_path(const char* configured_path)
 {
-    if (*target.configured_path == '\0' || (!target.to_file && !target.to_clipboard))
-        return nullptr;
-    std::string configured_path(target.configured_path);
     // How the host expands a path is its own business, so every path goes through it, with or without a '%'. The
-    // block it fills is kept from one write to the next: only the main thread makes jobs.
+    // block it fills is kept from one call to the next: only the main thread expands paths.
     static utf8_string expanded;
-    uExpandEnvironmentStrings(configured_path.c_str(), &expanded);
+    uExpandEnvironmentStrings(configured_path, &expanded);
     // A path of usual length is converted on the stack: a block of the process heap costs most while the output
     // thread's file calls use that heap too.
     wchar_t short_path[MAX_PATH];
@@ -61,20 +58,25 @@ std::shared_ptr<output_job> make_output_job(const utf8_string& text, const outpu
         long_path = utf8_to_wide(expanded.c_str());
         path = long_path.text();
     }
+    std::wstring full = full_path_of(path);
+    return full.empty() ? std::wstring(path) : full;
+}
 
+std::shared_ptr<output_job> make_output_job(const utf8_string& text, const output_target& target)
+{
+    if (*target.configured_path == '\0' || (!target.to_file && !target.to_clipboard))
+        return nullptr;
+    std::string configured_path(target.configured_path);
     const bool to_file = target.to_file;
     const bool to_clipboard = target.to_clipboard;
     auto job = std::make_shared<output_job>(to_file ? encoded_text(text, target.encoding) : encoded_text());
     job->configured_path = std::move(configured_path);
     if (to_file) {
         job->files_replaced = files_replaced();
-        std::wstring full = full_path_of(path);
-        if (full.empty())
-            full = path;
+        job->path = expanded_full_path(job->configured_path.c_str());
         job->kind = target.log_mode ? job_kind::append_to_file : job_kind::replace_file;
         if (job->kind == job_kind::append_to_file)
             job->log_entries = 1;
-        job->path = std::move(full);
     }
     if (to_clipboard) {
         job->copy_to_clipboard = true;

@@ -22,6 +22,9 @@ struct output_target {
 output_target first_output_target() noexcept;
 output_target added_output_target(const output_settings& output) noexcept;
 
+// Main thread: a configured path expanded by the host and made full (as expanded when it cannot be).
+std::wstring expanded_full_path(const char* configured_path);
+
 // Delivers a finished text to the outputs the settings choose: the file (replaced in one step where it can be, or
 // appended in log mode) in the chosen encoding, then the clipboard as Unicode text. On the calling (main) thread it
 // reads the settings, expands and fixes the path, encodes the text and queues the job; the output thread writes it.
