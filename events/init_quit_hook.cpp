@@ -75,8 +75,9 @@ void init_quit_hook::on_shutdown()
             keep_first();
         }
     }
-    // The cover file shows the placeholder once the player is gone.
+    // The cover file shows the placeholder once the player is gone, and the overlay no track.
     try {
+        set_overlay_track(std::nullopt, true);
         request_cover_art(true);
     } catch (...) {
         keep_first();
@@ -136,6 +137,7 @@ void apply_overlay_setting()
         return;
     refresh_overlay_state();
     start_overlay(overlay.port());
+    refresh_overlay_track(false);
     // The art of a track that plays as the overlay starts shows at once.
     request_cover_art();
 }

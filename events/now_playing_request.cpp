@@ -1,6 +1,7 @@
 #include "events/now_playing_request.h"
 
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "events/output_request.h"
@@ -57,6 +58,48 @@ void refresh_overlay_state()
 {
     if (overlay.enabled())
         set_overlay_state(playback_state_now());
+}
+
+namespace {
+
+// A number of seconds as the host writes one, digits with a decimal part or not; none for anything else, and for 0.
+std::optional<double> seconds_in(std::string_view text)
+{
+    double seconds = 0, scale = 1;
+    bool digits = false, after_point = false;
+    for (const char letter : text) {
+        if (letter == '.' && !after_point) {
+            after_point = true;
+        } else if (letter >= '0' && letter <= '9') {
+            digits = true;
+            if (after_point)
+                seconds += (letter - '0') * (scale /= 10);
+            else
+                seconds = seconds * 10 + (letter - '0');
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits || !(seconds > 0) || seconds > 1e9)
+        return std::nullopt;
+    return seconds;
+}
+
+} // namespace
+
+void refresh_overlay_track(bool from_start)
+{
+    if (overlay_port_requested() == 0)
+        return;
+    utf8_string length;
+    format_now_playing("$if(%isplaying%,%length_seconds%)", length);
+    set_overlay_track(seconds_in(length.view()), from_start);
+}
+
+void refresh_overlay_position(double seconds)
+{
+    if (overlay_port_requested() != 0)
+        set_overlay_position(seconds);
 }
 
 void request_cover_art(bool playing_ends)

@@ -22,6 +22,11 @@ playback_state playback_state_now();
 // The overlay takes the state now, when it is served: for an event that writes no text, and as it starts.
 void refresh_overlay_state();
 
+// While the overlay is served: the playing track's length from the host's script language (none for a stream or when
+// nothing plays), and from_start the position back at 0, at a new track. And the position the host reports.
+void refresh_overlay_track(bool from_start);
+void refresh_overlay_position(double seconds);
+
 // Asks the cover art's thread for the playing track's art, or for the placeholder when nothing plays or playing ends
 // (at shut-down), when the cover file is set or the overlay is served and something changed since the last request;
 // the overlay takes each art as it is found. First sends the console the lines that thread left. At shut-down,

@@ -31,6 +31,7 @@ void playback_event_sink::on_playback_starting(std::int32_t, std::int32_t)
 void playback_event_sink::on_new_track(kestrune::track_handle* track)
 {
     const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
+    refresh_overlay_track(true);
     request_write_if(event_word::on_new_track);
     // The art follows the track whatever the outputs' switches.
     request_cover_art();
@@ -44,7 +45,10 @@ void playback_event_sink::on_playback_stop(std::int32_t reason)
     request_cover_art();
 }
 
-void playback_event_sink::on_seek(double) {}
+void playback_event_sink::on_seek(double time)
+{
+    refresh_overlay_position(time);
+}
 
 void playback_event_sink::on_pause(std::int32_t)
 {
@@ -63,8 +67,9 @@ void playback_event_sink::on_dynamic_track_info(const void*)
     request_write_if(event_word::on_new_track);
 }
 
-void playback_event_sink::on_playback_time(double)
+void playback_event_sink::on_playback_time(double time)
 {
+    refresh_overlay_position(time);
     request_write_if(event_word::on_every_second);
 }
 

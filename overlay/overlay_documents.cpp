@@ -1,5 +1,6 @@
 #include "overlay/overlay_documents.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -96,7 +97,34 @@ const char* state_name(playback_state state) noexcept
     return "stopped";
 }
 
+// Seconds with three decimals at most and no trailing zeros; what is no number of seconds stands as 0.
+std::string seconds_text(double seconds)
+{
+    if (!(seconds > 0) || seconds > 1e9)
+        return "0";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    std::string out(text);
+    out.erase(out.find_last_not_of('0') + 1);
+    if (out.back() == '.')
+        out.pop_back();
+    return out;
+}
+
 } // namespace
+
+overlay_snapshot snapshot_at(const overlay_snapshot& snapshot, DWORD now)
+{
+    overlay_snapshot moved = snapshot;
+    if (snapshot.state == playback_state::stopped)
+        moved.position = 0;
+    else if (snapshot.state == playback_state::playing) {
+        moved.position += (now - snapshot.position_reported_at) / 1000.0;
+        if (snapshot.length && moved.position > *snapshot.length)
+            moved.position = std::max(*snapshot.length, snapshot.position);
+    }
+    return moved;
+}
 
 std::string cover_address(const overlay_cover& cover)
 {
@@ -107,7 +135,9 @@ std::string overlay_json(const overlay_snapshot& snapshot)
 {
     std::string out = "{\"state\":\"";
     out += state_name(snapshot.state);
-    out += "\",\"outputs\":[";
+    out += "\",\"position\":" + seconds_text(snapshot.position) + ",\"length\":";
+    out += snapshot.length ? seconds_text(*snapshot.length) : "null";
+    out += ",\"outputs\":[";
     for (std::size_t index = 0; index < snapshot.texts.size(); ++index) {
         if (index != 0)
             out += ',';

@@ -37,6 +37,9 @@ constexpr DWORD listen_retry_ms = 1000;
 // How often the listeners are asked for connections whatever their events say. Under Wine on a loaded machine the
 // server was seen to stop taking connections for good, its listener's event never set again while they queued.
 constexpr DWORD accept_check_ms = 1000;
+// How often the server looks for a new position while a stream is open: the main thread hands positions over
+// without waking it, so that a time notification costs the player no call into the system.
+constexpr DWORD position_check_ms = 100;
 // The page's EventSource tries again this long after the connection went, the player restarting say.
 constexpr char stream_start[] = "retry: 2000\n\n";
 
@@ -231,6 +234,10 @@ public:
                 else
                     serve(*clients_[source - listeners_.size()], now);
             }
+            if (now - last_position_check_ >= position_check_ms) {
+                last_position_check_ = now;
+                take_new_texts(now);
+            }
             if (now - last_accept_check_ >= accept_check_ms) {
                 last_accept_check_ = now;
                 for (const listener& each : listeners_)
@@ -318,6 +325,10 @@ private:
         const DWORD check_due = last_accept_check_ + accept_check_ms;
         DWORD timeout = static_cast<LONG>(check_due - now) > 0 ? check_due - now : 0;
         for (const std::unique_ptr<client>& each : clients_) {
+            if (each->phase == client_phase::streaming) {
+                const DWORD position_due = last_position_check_ + position_check_ms;
+                timeout = std::min(timeout, static_cast<LONG>(position_due - now) > 0 ? position_due - now : 0);
+            }
             // A stream with bytes still waiting is woken by the system once there is room, not by the clock.
             const bool quiet_stream = each->phase == client_phase::streaming && each->unread() == 0;
             const DWORD due = quiet_stream || each->phase == client_phase::answering
@@ -390,7 +401,7 @@ private:
             version_ = shared.version;
             snapshot_ = shared.snapshot;
         }
-        snapshot_text_ = stream_event(snapshot_);
+        snapshot_text_ = stream_event(snapshot_at(snapshot_, now));
         for (const std::unique_ptr<client>& each : clients_) {
             if (each->phase == client_phase::streaming) {
                 queue_to(*each, snapshot_text_);
@@ -478,6 +489,8 @@ private:
 
     void answer(client& each, std::string_view head, DWORD now)
     {
+        // A position handed over since the last look is served at once.
+        take_new_texts(now);
         const request_decision decision =
             decide_request(head, record_.port, static_cast<unsigned>(snapshot_.texts.size()), snapshot_.cover.number);
         if (decision.status != 200) {
@@ -490,8 +503,8 @@ private:
                                              decision.head_only));
             return;
         case overlay_route::json:
-            respond_and_close(
-                each, response(200, "application/json; charset=utf-8", overlay_json(snapshot_), decision.head_only));
+            respond_and_close(each, response(200, "application/json; charset=utf-8",
+                                             overlay_json(snapshot_at(snapshot_, now)), decision.head_only));
             return;
         case overlay_route::output_text:
             respond_and_close(each, response(200, "text/plain; charset=utf-8", snapshot_.texts[decision.output - 1],
@@ -512,7 +525,7 @@ private:
         }
         each.phase = client_phase::streaming;
         each.last_sent_at = now;
-        queue_to(each, head_lines + stream_start + snapshot_text_);
+        queue_to(each, head_lines + stream_start + stream_event(snapshot_at(snapshot_, now)));
     }
 
     void respond_and_close(client& each, const std::string& bytes)
@@ -556,6 +569,7 @@ private:
     unsigned long version_ = 0;
     std::size_t rotation_ = 0;
     DWORD last_accept_check_ = GetTickCount();
+    DWORD last_position_check_ = GetTickCount();
 };
 
 // The server's thread: listens, trying again while another program holds the port, serves until stopped, then
@@ -703,6 +717,25 @@ void set_overlay_text(std::size_t index, std::string_view text, std::size_t outp
             snapshot.texts[index].assign(text);
         snapshot.state = state;
     });
+}
+
+void set_overlay_position(double seconds)
+{
+    const std::lock_guard<srw_lock> lock(shared.lock);
+    shared.snapshot.position = seconds;
+    shared.snapshot.position_reported_at = GetTickCount();
+    ++shared.version;
+}
+
+void set_overlay_track(std::optional<double> length, bool from_start)
+{
+    const std::lock_guard<srw_lock> lock(shared.lock);
+    shared.snapshot.length = length;
+    if (from_start) {
+        shared.snapshot.position = 0;
+        shared.snapshot.position_reported_at = GetTickCount();
+    }
+    ++shared.version;
 }
 
 void set_overlay_state(playback_state state)

@@ -35,6 +35,12 @@ std::uint16_t overlay_port_requested() noexcept;
 // Main thread: output number index + 1 wrote text, made while the host reported state; output_count outputs exist.
 // Kept while no server runs, for the next one.
 void set_overlay_text(std::size_t index, std::string_view text, std::size_t output_count, playback_state state);
+// Main thread: where the playing track is, in seconds, as the host reports it once a second. The server is not woken
+// for it: it looks for a new position several times a second while a stream is open, and before each answer.
+void set_overlay_position(double seconds);
+// Main thread: the track's length in seconds, none for a stream or when nothing plays; from_start puts the position
+// at 0, as at a new track. Not woken for either: the text that follows carries it, or the next look.
+void set_overlay_track(std::optional<double> length, bool from_start);
 // Main thread: the state alone, for an event that writes no text.
 void set_overlay_state(playback_state state);
 // Main thread: output number index + 1 is gone and the ones after it move down; or one is added, without a text yet.

@@ -56,6 +56,13 @@ std::vector<playlist_step> parse_playlist(const std::string& text, std::string& 
             }
             steps.back().file = rest;
             continue;
+        } else if (command == "length") {
+            if (steps.empty() || steps.back().type != playlist_step::kind::track || steps.back().length >= 0 ||
+                !read_seconds(rest, steps.back().length)) {
+                error = "line " + std::to_string(number) + ": a length line gives SECONDS, after a track line";
+                return {};
+            }
+            continue;
         } else if (command == "set" && rest.find('=') != std::string::npos) {
             step = {playlist_step::kind::set, rest, {}, 0, {}};
         } else if (command != "stop" || !rest.empty()) {

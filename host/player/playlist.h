@@ -10,6 +10,8 @@ namespace stand_in {
 //   track ARTIST / TITLE   a new track starts playing
 //   file PATH              after a track line: the track's file (%path%); a relative path is taken from the
 //                          playlist's folder, and both / and \ separate folders
+//   length SECONDS         after a track line: the track's length (%length_seconds%); without it the track has
+//                          none, as a stream
 //   play SECONDS           playback goes on, one playback-time notification a second
 //   pause SECONDS          paused for that long, then resumed
 //   stop                   playback stops
@@ -19,6 +21,7 @@ struct playlist_step {
     std::string artist, title; // the assignment of a set in artist
     int seconds = 0;
     std::string file; // a track's, as written
+    int length = -1;  // a track's, in seconds; -1 for none
 };
 
 // The steps, or an empty list with error set to "line N: what is wrong".

@@ -390,10 +390,12 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
     write_watcher& watcher = playing.watcher;
     for (const stand_in::playlist_step& step : steps) {
         switch (step.type) {
-        case stand_in::playlist_step::kind::track:
-            playing.tracks.push_back(std::make_unique<stand_in::track_handle>(
-                playing.audit, step.title,
-                stand_in::track_fields{{"artist", step.artist}, {"title", step.title}, {"path", step.file}}));
+        case stand_in::playlist_step::kind::track: {
+            stand_in::track_fields fields{{"artist", step.artist}, {"title", step.title}, {"path", step.file}};
+            if (step.length >= 0)
+                fields["length_seconds"] = std::to_string(step.length);
+            playing.tracks.push_back(
+                std::make_unique<stand_in::track_handle>(playing.audit, step.title, std::move(fields)));
             control.playing = playing.tracks.back().get();
             control.paused = false;
             control.playback_time = 0;
@@ -404,6 +406,7 @@ bool play(const std::vector<stand_in::playlist_step>& steps, player& playing)
             playing.tracks.back()->add_ref();
             events.on_new_track(playing.tracks.back().get());
             break;
+        }
         case stand_in::playlist_step::kind::play:
             for (int second = 0; second < step.seconds; ++second) {
                 if (!watcher.pass(1))

@@ -15,18 +15,43 @@ TEST(OverlayDocuments, EveryCharacterIsEscapedOrValidInTheJsonAndThePage)
         {std::string("a\"b\\c\x01\x1F\t\r\n<&>", 13) + "\xE2\x80\xA8\xF0\x9F\x8E\xB5\xC3\xA9",
          std::string("\xFF\xC0\x80\xED\xA0\x80\xE2\x82x\0y", 11)},
         playback_state::paused,
-        {12, std::make_shared<const std::string>("GIF89a"), "image/gif"}};
+        {12, std::make_shared<const std::string>("GIF89a"), "image/gif"},
+        61.25,
+        0,
+        200.0};
     // Bytes that start no valid character each stand as U+FFFD: a stray byte, an overlong form, an encoded
     // surrogate, a character cut short.
     EXPECT_EQ(overlay_json(snapshot),
-              "{\"state\":\"paused\",\"outputs\":[{\"number\":1,\"text\":\"a\\\"b\\\\c\\u0001\\u001f\\u0009\\u000d"
+              "{\"state\":\"paused\",\"position\":61.25,\"length\":200,\"outputs\":[{\"number\":1,\"text\":"
+              "\"a\\\"b\\\\c\\u0001\\u001f\\u0009\\u000d"
               "\\u000a\\u003c\\u0026\\u003e\\u2028\xF0\x9F\x8E\xB5\xC3\xA9\"},{\"number\":2,\"text\":\""
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
               "x\\u0000y\"}],\"cover\":\"/cover/12\"}");
-    EXPECT_EQ(overlay_json({{}, playback_state::stopped, {}}), "{\"state\":\"stopped\",\"outputs\":[],\"cover\":null}");
-    EXPECT_EQ(overlay_page("<p><!--outputs--></p>", {{"<b>'&\"", ""}, playback_state::stopped, {}}),
+    EXPECT_EQ(overlay_json(overlay_snapshot()),
+              "{\"state\":\"stopped\",\"position\":0,\"length\":null,\"outputs\":[],\"cover\":null}");
+    EXPECT_EQ(overlay_page("<p><!--outputs--></p>", {{"<b>'&\"", ""}, playback_state::stopped, {}, 0, 0, {}}),
               "<p><div class=\"output\" id=\"output-1\">&lt;b&gt;&#39;&amp;&quot;</div>\n"
               "<div class=\"output\" id=\"output-2\"></div>\n</p>");
+}
+
+// Where the track is, as served: moved on while playing (across the tick counter's wrap), not while paused, never
+// past the length, 0 when stopped; in seconds with three decimals at most.
+TEST(OverlayDocuments, ThePositionMovesOnWhilePlayingUpToTheLength)
+{
+    overlay_snapshot snapshot;
+    snapshot.state = playback_state::playing;
+    snapshot.position = 10.0004;
+    snapshot.position_reported_at = 0xFFFFFF00u;
+    snapshot.length = 12.5;
+    EXPECT_NEAR(snapshot_at(snapshot, 0x100u).position, 10.5124, 1e-9);
+    EXPECT_EQ(snapshot_at(snapshot, 0x100000u).position, 12.5);
+    snapshot.length.reset();
+    EXPECT_NEAR(snapshot_at(snapshot, 0x100000u).position, 1058.8324, 1e-6);
+    snapshot.state = playback_state::paused;
+    EXPECT_EQ(snapshot_at(snapshot, 0x100000u).position, 10.0004);
+    EXPECT_NE(overlay_json(snapshot).find("\"position\":10,\"length\":null,"), std::string::npos);
+    snapshot.state = playback_state::stopped;
+    EXPECT_EQ(snapshot_at(snapshot, 0x100000u).position, 0);
 }
 
 TEST(OverlayRequests, TheHeadDecidesTheAnswer)
