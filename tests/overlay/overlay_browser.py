@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The overlay in a real browser: headless Chromium, driven over the DevTools protocol, loads the page from the
 stand-in player under Wine, shows the text and the track's art, and shows the next track's text and art within a
-second of the event without a reload.
+second of the event without a reload; its progress bar moves smoothly, stands still while paused and starts again at
+0; a long title is marked as overflowing.
 
 usage: overlay_browser.py PROGRAM_DIR [SCREENSHOT.png]
 """
@@ -9,6 +10,7 @@ usage: overlay_browser.py PROGRAM_DIR [SCREENSHOT.png]
 import base64
 import json
 import os
+import re
 import shutil
 import socket
 import struct
@@ -20,6 +22,34 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from overlay_clients import free_port, host_run, png, track_with_picture, wine_server  # noqa: E402
+
+
+LONG = ("(live at the Plugged Nickel, Chicago, December 1965, second set, with every take of the session that the "
+        "label kept and a title far too long for any box)")
+# The page's idea of where the track is, in seconds; its two times; whether each output overflows.
+PLACE = ("parseFloat(getComputedStyle(document.getElementById('progress')).getPropertyValue('--progress') || 0) * "
+         "(document.documentElement.getAttribute('data-length') == 'none' ? 0 : "
+         "document.getElementById('length').textContent.split(':')"
+         ".reduce(function (a, b) { return a * 60 + +b; }, 0))")
+TIMES = "document.getElementById('elapsed').textContent + ' / ' + document.getElementById('length').textContent"
+OVERFLOWING = "[1, 2].map(function (n) { return document.getElementById('output-' + n).classList.contains('overflowing') })"
+# Samples the bar in every frame while paused (true when it never moved), and whether a track without a length
+# hid it.
+WATCH = """(function () {
+  window.velmoraWatch = { paused: [], noLength: false };
+  (function look() {
+    var root = document.documentElement, bar = document.getElementById('progress');
+    if (root.getAttribute('data-state') == 'paused')
+      velmoraWatch.paused.push(getComputedStyle(bar).getPropertyValue('--progress'));
+    if (root.getAttribute('data-state') == 'playing' && root.getAttribute('data-length') == 'none' &&
+        getComputedStyle(bar).display == 'none')
+      velmoraWatch.noLength = true;
+    requestAnimationFrame(look);
+  })();
+})()"""
+PAUSED = ("[velmoraWatch.paused.length > 30, velmoraWatch.paused.every(function (value) { "
+          "return value == velmoraWatch.paused[0]; })]")
+NO_LENGTH = "velmoraWatch.noLength"
 
 
 class devtools:
@@ -98,8 +128,9 @@ def main():
         port, debugging = free_port(), free_port()
         first_art = track_with_picture(folder, "first", png(96, 96, (230, 120, 40), (120, 30, 90)))
         second_art = track_with_picture(folder, "second", png(96, 96, (40, 150, 200), (20, 40, 110)))
-        run = host_run(folder, "track Nina Simone / Feeling Good\nfile %s\nplay 8\ntrack Miles Davis / So What\n"
-                       "file %s\nplay 10\nstop\nplay 10\n" % (first_art, second_art),
+        run = host_run(folder, "track Nina Simone / Feeling Good\nfile %s\nlength 200\nplay 8\n"
+                       "track Miles Davis / So What %s\nfile %s\nlength 4000\nplay 8\npause 3\nplay 1\n"
+                       "track Radio / News\nplay 3\nstop\nplay 10\n" % (first_art, LONG, second_art),
                        1, ["overlay_port=%d" % port, "2.now_playing_script=%title%", "2.save_to_file=0"],
                        program_dir)
         chromium = subprocess.Popen([browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
@@ -140,6 +171,24 @@ def main():
             first_shown = page.evaluate(art_shown)
             check(first_shown.startswith("96 block /cover/"), "the page shows the track's art: %r" % first_shown)
 
+            # Opened in the middle of the track, the page shows where it is; the bar rises every few frames
+            # between the once-a-second pushes, and never falls.
+            with urllib.request.urlopen("http://127.0.0.1:%d/now-playing.json" % port, timeout=10) as answer:
+                served = json.load(answer)["position"]
+            check(abs(page.evaluate(PLACE) - served) < 1, "the position at once: %r against %r"
+                  % (page.evaluate(PLACE), served))
+            rises = falls = 0
+            previous = page.evaluate(PLACE)
+            start = time.monotonic()
+            while time.monotonic() - start < 1.2:
+                time.sleep(0.04)
+                now = page.evaluate(PLACE)
+                rises, falls = rises + (now > previous), falls + (now < previous)
+                previous = now
+            check(rises >= 5 and falls == 0, "the bar moves smoothly: %d rises, %d falls" % (rises, falls))
+            check(re.match(r"0:0\d / 3:20$", page.evaluate(TIMES)), "the times: %r" % page.evaluate(TIMES))
+            check(page.evaluate(OVERFLOWING) == [False, False], "short titles fit")
+
             # The next track: from the moment the player's console shows its write to the page showing it.
             while "So What" not in run.text() and time.monotonic() - start < 60:
                 time.sleep(0.01)
@@ -149,6 +198,8 @@ def main():
             after = time.monotonic() - event_seen
             print("  the page showed the next track %.0f ms after the player's console did" % (after * 1000))
             check("So What" in shown(1) and after < 1.0, "the next track within 1 s: %r" % shown(1))
+            check(page.evaluate(PLACE) < 1.5, "the bar starts again at 0: %r" % page.evaluate(PLACE))
+            check(page.evaluate(OVERFLOWING) == [True, True], "a long title overflows")
             check(page.evaluate("window.velmoraLoaded") == 1, "without a reload")
             start = time.monotonic()
             while page.evaluate(art_shown) == first_shown and time.monotonic() - start < 5:
@@ -174,6 +225,8 @@ def main():
             time.sleep(1)
             check(page.evaluate(held + " && document.getElementById('output-1').classList.contains('changed')"),
                   "?hold=Infinity keeps the class changed")
+            # The pause and the track without a length are watched from within the page, frame by frame.
+            page.evaluate(WATCH)
             if screenshot:
                 page.call("Emulation.setDeviceMetricsOverride", width=640, height=120, deviceScaleFactor=1,
                           mobile=False)
@@ -189,6 +242,8 @@ def main():
             while page.evaluate(art_shown) != "none" and time.monotonic() - start < 5:
                 time.sleep(0.05)
             check(page.evaluate(art_shown) == "none", "no art once stopped: the class no-cover")
+            check(page.evaluate(PAUSED) == [True, True], "the bar stood still while paused")
+            check(page.evaluate(NO_LENGTH), "a track without a length shows no bar")
             check(run.end() == 0, "the run ends well")
         finally:
             chromium.terminate()
