@@ -26,6 +26,7 @@
 #include "events/delay_scheduler.h"
 #include "events/now_playing_request.h"
 #include "events/output_request.h"
+#include "events/playback_event_sink.h"
 #include "formatting/text_formatting.h"
 #include "host/doubles/formatting_clock.h"
 #include "host/doubles/memory_streams.h"
@@ -671,7 +672,7 @@ void cover_art_main_thread_figure(stand_in::player_services& host, stand_in::ref
     const std::wstring cover = folder + L"\\cover.png";
     const std::string cover_setting = utf8_of(cover);
     velmora::delay_scheduler scheduler;
-    velmora::cover_art.set(cover_setting, "");
+    velmora::cover_settings.set(cover_setting, "");
     velmora::request_cover_art();
     velmora::wait_for_cover(60000);
     const velmora::file_handle holder(target.held
@@ -680,7 +681,7 @@ void cover_art_main_thread_figure(stand_in::player_services& host, stand_in::ref
                                           : INVALID_HANDLE_VALUE);
     int art_turns = 0, plain_turns = 0;
     const auto new_track = [&](bool with_art, int turn) {
-        velmora::cover_art.set(with_art ? cover_setting : std::string(), "");
+        velmora::cover_settings.set(with_art ? cover_setting : std::string(), "");
         tracks.play(turn);
         return seconds_without_formatting([&] {
             scheduler.request_write();
@@ -694,10 +695,10 @@ void cover_art_main_thread_figure(stand_in::player_services& host, stand_in::ref
                      [&] { return new_track(false, plain_turns++); }, [&] { forget_host_records(host); }),
                  1e6, "us", 1.05);
     velmora::wait_for_output(60000);
-    velmora::cover_art.set(cover_setting, "");
+    velmora::cover_settings.set(cover_setting, "");
     velmora::finish_cover_at_shutdown(60000);
     velmora::deliver_cover_lines();
-    velmora::cover_art.set("", "");
+    velmora::cover_settings.set("", "");
     scheduler.close();
     DeleteFileW(cover.c_str());
 }
@@ -713,7 +714,7 @@ void cover_art_latency_figures(stand_in::player_services& host, stand_in::refere
     const std::wstring cover = folder + L"\\cover.png";
     {
         tracks_with_art tracks(host, audit, folder, 20000);
-        velmora::cover_art.set(utf8_of(cover), "");
+        velmora::cover_settings.set(utf8_of(cover), "");
         int component_turns = 0, hand_turns = 0;
         const auto readable_within = [&](const std::function<void()>& publish, const std::string& expected) {
             return seconds_until_file_holds(publish, cover, expected);
@@ -771,7 +772,7 @@ void cover_art_latency_figures(stand_in::player_services& host, stand_in::refere
     }
     velmora::finish_cover_at_shutdown(60000);
     velmora::deliver_cover_lines();
-    velmora::cover_art.set("", "");
+    velmora::cover_settings.set("", "");
     DeleteFileW(cover.c_str());
 }
 
@@ -996,6 +997,68 @@ private:
 // the same bytes sent over loopback by hand, both read in a helper that then signals back; and the main thread's
 // time per event with 32 clients connected against none. The output is the overlay's alone ("Save to file" off), so
 // that no file work shares the machine with it. Gives why a figure could not be measured, or nothing.
+// What a playback time notification costs the main thread with the overlay on and 8 clients reading its pushes,
+// against the same with the overlay off; output 1 writes on each, its text unchanged, to its file. In rounds of
+// each, in turns, the notifications a few milliseconds apart so that the server pushes between them.
+std::string time_notification_figure(std::uint16_t port, const std::string& name)
+{
+    constexpr int rounds = 11;
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
+    velmora::event_settings.set_word(velmora::event_word::on_every_second, 1);
+    velmora::playback_event_sink sink;
+    std::string failure;
+    double position = 0;
+    const auto notifications = [&] {
+        double seconds = 0;
+        for (int notification = 0; notification < writes_per_round; ++notification) {
+            position += 1;
+            seconds += seconds_without_formatting([&] { sink.on_playback_time(position); });
+            Sleep(2);
+        }
+        velmora::wait_for_output(60000);
+        return seconds / writes_per_round;
+    };
+    const auto with_8_clients = [&] {
+        velmora::overlay.set(true, port);
+        velmora::start_overlay(port);
+        double seconds = 0;
+        {
+            const helper readers(std::string(overlay_reader_option) + " " + std::to_string(port) + " 8 " + name +
+                                     "-eight",
+                                 name + "-eight");
+            if (!readers.ready())
+                failure = "the 8 clients did not connect";
+            seconds = notifications();
+            if (!readers.read())
+                failure = "the 8 clients read no position";
+        }
+        velmora::stop_overlay(10000);
+        velmora::overlay.set(false, port);
+        return seconds;
+    };
+    std::vector<double> with_clients, without, ratios;
+    for (int round = 0; round < rounds && failure.empty(); ++round) {
+        double first = 0, second = 0;
+        if (round % 2 == 0) {
+            first = with_8_clients();
+            second = notifications();
+        } else {
+            second = notifications();
+            first = with_8_clients();
+        }
+        with_clients.push_back(first);
+        without.push_back(second);
+        ratios.push_back(first / second);
+    }
+    if (failure.empty())
+        report_ratio("main thread's time per playback time notification less the host's formatting, output 1 writing "
+                     "its unchanged text, overlay on with 8 clients vs off",
+                     summarised(with_clients, without, ratios), 1e6, "us", 1.10);
+    velmora::event_settings.set_word(velmora::event_word::on_every_second, 0);
+    velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 0);
+    return failure;
+}
+
 std::string overlay_figures(stand_in::player_services& host, stand_in::reference_audit& audit)
 {
     constexpr int overlay_rounds = 11;
@@ -1102,6 +1165,8 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
                          summarised(with_clients, without, ratios), 1e6, "us", 1.10);
     }
     scheduler.close();
+    if (failure.empty())
+        failure = time_notification_figure(port, name);
     velmora::stop_overlay(10000);
     velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 1);
     return failure;

@@ -105,7 +105,7 @@ void refresh_overlay_position(double seconds)
 void request_cover_art(bool playing_ends)
 {
     deliver_cover_lines();
-    if (cover_art.cover_path().empty() && overlay_port_requested() == 0)
+    if (cover_settings.cover_path().empty() && overlay_port_requested() == 0)
         return;
     set_cover_listener(set_overlay_cover);
     cover_request request;
@@ -114,8 +114,8 @@ void request_cover_art(bool playing_ends)
         format_now_playing("$if(%isplaying%,%path%)", location);
         request.track_location = utf8_to_wide(location.c_str()).text();
     }
-    request.cover_path = cover_file.of(cover_art.cover_path());
-    request.placeholder_path = placeholder_file.of(cover_art.placeholder());
+    request.cover_path = cover_file.of(cover_settings.cover_path());
+    request.placeholder_path = placeholder_file.of(cover_settings.placeholder());
     // Nothing plays: the overlay shows no art at once, before the server may end at shut-down.
     if (request.track_location.empty())
         set_overlay_cover(std::nullopt);

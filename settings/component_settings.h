@@ -49,7 +49,7 @@ extern config_block<output_target_word, 8> output_targets;
 // The browser overlay served on loopback.
 extern overlay_setting overlay;
 // The playing track's cover art, published to a file.
-extern cover_art_setting cover_art;
+extern cover_art_setting cover_settings;
 
 extern const char default_now_playing_script[];
 extern const char default_exit_text[];

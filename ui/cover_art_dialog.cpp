@@ -22,8 +22,8 @@ public:
     {
         switch (message) {
         case WM_INITDIALOG: {
-            uSetDlgItemText(window_, IDC_COVER_PATH, cover_art.cover_path().c_str());
-            uSetDlgItemText(window_, IDC_COVER_PLACEHOLDER, cover_art.placeholder().c_str());
+            uSetDlgItemText(window_, IDC_COVER_PATH, cover_settings.cover_path().c_str());
+            uSetDlgItemText(window_, IDC_COVER_PLACEHOLDER, cover_settings.placeholder().c_str());
             const auto now = published_cover();
             uSetDlgItemText(window_, IDC_COVER_NOW, now ? describe_art(*now).c_str() : "none");
             return TRUE;
@@ -65,7 +65,7 @@ private:
         utf8_string path, placeholder;
         uGetDlgItemText(window_, IDC_COVER_PATH, &path);
         uGetDlgItemText(window_, IDC_COVER_PLACEHOLDER, &placeholder);
-        cover_art.set(path.c_str(), placeholder.c_str());
+        cover_settings.set(path.c_str(), placeholder.c_str());
         request_cover_art();
         EndDialog(window_, IDOK);
     }

@@ -188,6 +188,14 @@ def main():
             check(rises >= 5 and falls == 0, "the bar moves smoothly: %d rises, %d falls" % (rises, falls))
             check(re.match(r"0:0\d / 3:20$", page.evaluate(TIMES)), "the times: %r" % page.evaluate(TIMES))
             check(page.evaluate(OVERFLOWING) == [False, False], "short titles fit")
+            if screenshot:
+                page.call("Emulation.setDeviceMetricsOverride", width=640, height=150, deviceScaleFactor=1,
+                          mobile=False)
+                page.call("Emulation.setDefaultBackgroundColorOverride", color={"r": 40, "g": 44, "b": 52, "a": 1})
+                picture = page.call("Page.captureScreenshot", format="png")["data"]
+                with open(screenshot, "wb") as saved:
+                    saved.write(base64.b64decode(picture))
+                print("  saved " + screenshot)
 
             # The next track: from the moment the player's console shows its write to the page showing it.
             while "So What" not in run.text() and time.monotonic() - start < 60:
@@ -227,14 +235,6 @@ def main():
                   "?hold=Infinity keeps the class changed")
             # The pause and the track without a length are watched from within the page, frame by frame.
             page.evaluate(WATCH)
-            if screenshot:
-                page.call("Emulation.setDeviceMetricsOverride", width=640, height=120, deviceScaleFactor=1,
-                          mobile=False)
-                page.call("Emulation.setDefaultBackgroundColorOverride", color={"r": 40, "g": 44, "b": 52, "a": 1})
-                picture = page.call("Page.captureScreenshot", format="png")["data"]
-                with open(screenshot, "wb") as saved:
-                    saved.write(base64.b64decode(picture))
-                print("  saved " + screenshot)
             # Stopped, there is no art: the page says so with a class.
             while "] stop" not in run.text() and time.monotonic() - start < 60:
                 time.sleep(0.05)

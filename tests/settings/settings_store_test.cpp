@@ -59,7 +59,7 @@ settings_values current()
     settings_values values{
         now_playing_script.text(), output_path.text(),     exit_text.text(),       output_encoding.value(),
         log_mode.value(),          event_settings.words(), output_targets.words(), added_outputs.outputs(),
-        overlay.enabled(),         overlay.port(),         cover_art.cover_path(), cover_art.placeholder()};
+        overlay.enabled(),         overlay.port(),         cover_settings.cover_path(), cover_settings.placeholder()};
     return values;
 }
 
@@ -74,7 +74,7 @@ void apply(const settings_values& values)
     output_targets.set_words(values.targets);
     added_outputs.outputs() = values.added;
     overlay.set(values.overlay_on, values.overlay_port);
-    cover_art.set(values.cover_path, values.placeholder);
+    cover_settings.set(values.cover_path, values.placeholder);
 }
 
 const settings_values changed = {
@@ -229,12 +229,12 @@ TEST_F(SettingsStore, ADamagedAddedOutputsRecordChangesNoOutputAndLoadingGoesOn)
     for (const std::string& payload : cover_damaged) {
         apply(changed);
         load(record(cover_guid, payload) + record(log_guid, le32(0)));
-        EXPECT_EQ(cover_art.cover_path(), changed.cover_path) << "payload of " << payload.size() << " bytes";
+        EXPECT_EQ(cover_settings.cover_path(), changed.cover_path) << "payload of " << payload.size() << " bytes";
         EXPECT_EQ(log_mode.value(), 0);
     }
     load(record(cover_guid, le32(1) + le32(0) + le32(3) + "p.p"));
-    EXPECT_TRUE(cover_art.cover_path().empty() && cover_art.placeholder() == "p.p");
-    cover_art.set("", "");
+    EXPECT_TRUE(cover_settings.cover_path().empty() && cover_settings.placeholder() == "p.p");
+    cover_settings.set("", "");
     load(record(overlay_guid, le32(1) + le32(0) + le32(65535)));
     EXPECT_TRUE(!overlay.enabled() && overlay.port() == 65535);
     overlay.set(false, 41837);

@@ -654,8 +654,8 @@ TEST_F(PreferencesPage, TheCoverArtDialogStoresBothAndPublishesAtOnce)
 
     EXPECT_EQ(script.said_now, L"none") << "nothing plays";
     EXPECT_TRUE(stand_in_last_file_dialog()->save) << "the cover file is a file to write";
-    EXPECT_EQ(cover_art.cover_path(), script.chosen_file);
-    EXPECT_EQ(cover_art.placeholder(), "C:\\no such picture.png");
+    EXPECT_EQ(cover_settings.cover_path(), script.chosen_file);
+    EXPECT_EQ(cover_settings.placeholder(), "C:\\no such picture.png");
     // Nothing plays: the file holds the placeholder once OK is pressed, the transparent pixel standing in for a
     // placeholder that is no picture.
     EXPECT_TRUE(wait_for_cover(10000));
@@ -668,7 +668,7 @@ TEST_F(PreferencesPage, TheCoverArtDialogStoresBothAndPublishesAtOnce)
     EXPECT_EQ(bytes, transparent_picture());
     finish_cover_at_shutdown(5000);
     deliver_cover_lines();
-    cover_art.set("", "");
+    cover_settings.set("", "");
     DeleteFileW(cover.c_str());
     set_services_ready_flag(0);
 }
