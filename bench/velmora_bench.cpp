@@ -136,6 +136,32 @@ alternating in_alternating_rounds(
     return summarised(component_times, baseline_times, ratios);
 }
 
+// Rounds of two timed stretches in turns, the order changing from one round to the next; each round's ratio is that
+// of its two means. Ends early once go_on says no.
+alternating stretches_in_turns(
+    int rounds, const std::function<double()>& component, const std::function<double()>& baseline,
+    const std::function<bool()>& go_on, const std::function<void()>& settle = [] {})
+{
+    std::vector<double> component_times, baseline_times, ratios;
+    for (int round = 0; round < rounds && go_on(); ++round) {
+        settle();
+        double first = 0, second = 0;
+        if (round % 2 == 0) {
+            first = component();
+            second = baseline();
+        } else {
+            second = baseline();
+            first = component();
+        }
+        component_times.push_back(first);
+        baseline_times.push_back(second);
+        ratios.push_back(first / second);
+    }
+    if (ratios.empty())
+        return {};
+    return summarised(component_times, baseline_times, ratios);
+}
+
 enum class verdict { report, met, not_met };
 
 struct row {
@@ -1036,24 +1062,12 @@ std::string time_notification_figure(std::uint16_t port, const std::string& name
         velmora::overlay.set(false, port);
         return seconds;
     };
-    std::vector<double> with_clients, without, ratios;
-    for (int round = 0; round < rounds && failure.empty(); ++round) {
-        double first = 0, second = 0;
-        if (round % 2 == 0) {
-            first = with_8_clients();
-            second = notifications();
-        } else {
-            second = notifications();
-            first = with_8_clients();
-        }
-        with_clients.push_back(first);
-        without.push_back(second);
-        ratios.push_back(first / second);
-    }
+    const alternating measured =
+        stretches_in_turns(rounds, with_8_clients, notifications, [&] { return failure.empty(); });
     if (failure.empty())
         report_ratio("main thread's time per playback time notification less the host's formatting, output 1 writing "
                      "its unchanged text, overlay on with 8 clients vs off",
-                     summarised(with_clients, without, ratios), 1e6, "us", 1.10);
+                     measured, 1e6, "us", 1.10);
     velmora::event_settings.set_word(velmora::event_word::on_every_second, 0);
     velmora::output_targets.set_word(velmora::output_target_word::save_to_file, 0);
     return failure;
@@ -1112,9 +1126,7 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
                          latency, 1e6, "us", 2.0);
     }
     if (failure.empty()) {
-        // Rounds of events with 32 clients connected and with none, in turns; each round's ratio is that of its two
-        // means, and the order in a round changes from one round to the next.
-        std::vector<double> with_clients, without, ratios;
+        // Rounds of events with 32 clients connected and with none, in turns.
         int turn = 0;
         // Events come apart, as a player's do, so that the server has sent each one to every client before the
         // next: on a machine of two processors, a server still sending would take the main thread's processor, and
@@ -1145,24 +1157,13 @@ std::string overlay_figures(stand_in::player_services& host, stand_in::reference
             Sleep(1000);
             return seconds;
         };
-        for (int round = 0; round < overlay_rounds && failure.empty(); ++round) {
-            forget_host_records(host);
-            double first = 0, second = 0;
-            if (round % 2 == 0) {
-                first = with_32_clients();
-                second = events(nullptr);
-            } else {
-                second = events(nullptr);
-                first = with_32_clients();
-            }
-            with_clients.push_back(first);
-            without.push_back(second);
-            ratios.push_back(first / second);
-        }
+        const alternating measured = stretches_in_turns(
+            overlay_rounds, with_32_clients, [&] { return events(nullptr); }, [&] { return failure.empty(); },
+            [&] { forget_host_records(host); });
         if (failure.empty())
             report_ratio("main thread's time per event write less the host's formatting, overlay with 32 clients, vs "
                          "none",
-                         summarised(with_clients, without, ratios), 1e6, "us", 1.10);
+                         measured, 1e6, "us", 1.10);
     }
     scheduler.close();
     if (failure.empty())

@@ -189,7 +189,7 @@ def main():
             check(re.match(r"0:0\d / 3:20$", page.evaluate(TIMES)), "the times: %r" % page.evaluate(TIMES))
             check(page.evaluate(OVERFLOWING) == [False, False], "short titles fit")
             if screenshot:
-                page.call("Emulation.setDeviceMetricsOverride", width=640, height=150, deviceScaleFactor=1,
+                page.call("Emulation.setDeviceMetricsOverride", width=760, height=170, deviceScaleFactor=1,
                           mobile=False)
                 page.call("Emulation.setDefaultBackgroundColorOverride", color={"r": 40, "g": 44, "b": 52, "a": 1})
                 picture = page.call("Page.captureScreenshot", format="png")["data"]
