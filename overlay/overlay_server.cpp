@@ -687,16 +687,20 @@ const overlay_snapshot& overlay_served() noexcept
 
 namespace {
 
-// Main thread: the snapshot changes under the lock and the server is told once the lock is let go, so that its
-// thread, woken, does not find the lock still held and make the main thread wake it a second time. The main thread
-// alone ends servers, so the one it tells is still there.
+// Main thread: the snapshot changes under the lock, for the server to find at its next look.
+template <typename change> void change_snapshot_unwoken(change make_change)
+{
+    const std::lock_guard<srw_lock> lock(shared.lock);
+    make_change(shared.snapshot);
+    ++shared.version;
+}
+
+// Main thread: the same, and the server is told once the lock is let go, so that its thread, woken, does not find the
+// lock still held and make the main thread wake it a second time. The main thread alone ends servers, so the one it
+// tells is still there.
 template <typename change> void change_snapshot(change make_change)
 {
-    {
-        const std::lock_guard<srw_lock> lock(shared.lock);
-        make_change(shared.snapshot);
-        ++shared.version;
-    }
+    change_snapshot_unwoken(make_change);
     if (running != nullptr)
         SetEvent(running->wake.get());
 }
@@ -721,21 +725,23 @@ void set_overlay_text(std::size_t index, std::string_view text, std::size_t outp
 
 void set_overlay_position(double seconds)
 {
-    const std::lock_guard<srw_lock> lock(shared.lock);
-    shared.snapshot.position = seconds;
-    shared.snapshot.position_reported_at = GetTickCount();
-    ++shared.version;
+    const DWORD now = GetTickCount();
+    change_snapshot_unwoken([&](overlay_snapshot& snapshot) {
+        snapshot.position = seconds;
+        snapshot.position_reported_at = now;
+    });
 }
 
 void set_overlay_track(std::optional<double> length, bool from_start)
 {
-    const std::lock_guard<srw_lock> lock(shared.lock);
-    shared.snapshot.length = length;
-    if (from_start) {
-        shared.snapshot.position = 0;
-        shared.snapshot.position_reported_at = GetTickCount();
-    }
-    ++shared.version;
+    const DWORD now = GetTickCount();
+    change_snapshot_unwoken([&](overlay_snapshot& snapshot) {
+        snapshot.length = length;
+        if (from_start) {
+            snapshot.position = 0;
+            snapshot.position_reported_at = now;
+        }
+    });
 }
 
 void set_overlay_state(playback_state state)
