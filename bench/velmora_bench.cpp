@@ -710,6 +710,7 @@ void cover_art_main_thread_figure(stand_in::player_services& host, stand_in::ref
         velmora::cover_settings.set(with_art ? cover_setting : std::string(), "");
         tracks.play(turn);
         return seconds_without_formatting([&] {
+            velmora::carry_location_with_texts();
             scheduler.request_write();
             velmora::request_cover_art();
         });

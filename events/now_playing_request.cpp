@@ -1,6 +1,8 @@
 #include "events/now_playing_request.h"
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -18,8 +20,18 @@ namespace {
 now_playing_listener listener_after_queueing = nullptr;
 output_set delayed_requested = 0;
 output_set delayed_last = 0;
-// The cover art last asked for, so that an event that changes nothing asks nothing.
+// The cover art last asked for, so that an event that changes nothing asks nothing; its strings keep their blocks.
 cover_request last_cover_request;
+bool cover_requested = false;
+
+constexpr const char* state_script = "$if(%isplaying%,$if(%ispaused%,paused,playing),stopped)";
+constexpr const char* location_script = "$if(%isplaying%,%path%)";
+
+// What the first text of an event carries: the state, and the location for the request_cover_art after it, with
+// whether the location was asked for and came: an event's texts may be formatted later (the delay) or not at all.
+rider event_riders[2] = {{state_script, {}}, {location_script, {}}};
+bool location_wanted = false;
+bool location_carried = false;
 
 // A configured path with its expansion, made again only when the setting changes: expanding takes the host and the
 // system microseconds that every new track would pay. An environment variable changed while the player runs is seen
@@ -32,26 +44,42 @@ public:
             full_ = configured.empty() ? std::wstring() : expanded_full_path(configured.c_str());
             configured_ = configured;
             made_ = true;
+            ++changes_;
         }
         return full_;
     }
+    // How many times the expansion was made, so that a caller sees a change without comparing paths.
+    std::uint32_t changes() const noexcept { return changes_; }
 
 private:
     std::string configured_;
     std::wstring full_;
     bool made_ = false;
+    std::uint32_t changes_ = 0;
 };
 expanded_path cover_file, placeholder_file;
+// The expansions' changes that last_cover_request holds.
+std::uint32_t cover_path_changes = 0, placeholder_changes = 0;
+
+playback_state state_named(std::string_view name)
+{
+    return name == "playing"  ? playback_state::playing
+           : name == "paused" ? playback_state::paused
+                              : playback_state::stopped;
+}
+
+bool cover_art_wanted()
+{
+    return !cover_settings.cover_path().empty() || overlay_port_requested() != 0;
+}
 
 } // namespace
 
 playback_state playback_state_now()
 {
     utf8_string state;
-    format_now_playing("$if(%isplaying%,$if(%ispaused%,paused,playing),stopped)", state);
-    return state.view() == "playing"  ? playback_state::playing
-           : state.view() == "paused" ? playback_state::paused
-                                      : playback_state::stopped;
+    format_now_playing(state_script, state);
+    return state_named(state.view());
 }
 
 void refresh_overlay_state()
@@ -102,45 +130,82 @@ void refresh_overlay_position(double seconds)
         set_overlay_position(seconds);
 }
 
+void carry_location_with_texts()
+{
+    location_wanted = cover_art_wanted();
+    location_carried = false;
+}
+
 void request_cover_art(bool playing_ends)
 {
     deliver_cover_lines();
-    if (cover_settings.cover_path().empty() && overlay_port_requested() == 0)
+    const bool carried = std::exchange(location_carried, false);
+    location_wanted = false;
+    if (!cover_art_wanted())
         return;
     set_cover_listener(set_overlay_cover);
-    cover_request request;
-    if (!playing_ends) {
-        utf8_string location;
-        format_now_playing("$if(%isplaying%,%path%)", location);
-        request.track_location = utf8_to_wide(location.c_str()).text();
+    std::string_view location;
+    utf8_string formatted;
+    if (carried && !playing_ends) {
+        location = event_riders[1].value;
+    } else if (!playing_ends) {
+        format_now_playing(location_script, formatted);
+        location = formatted.view();
     }
-    request.cover_path = cover_file.of(cover_settings.cover_path());
-    request.placeholder_path = placeholder_file.of(cover_settings.placeholder());
+    const std::wstring& cover_path = cover_file.of(cover_settings.cover_path());
+    const std::wstring& placeholder_path = placeholder_file.of(cover_settings.placeholder());
     // Nothing plays: the overlay shows no art at once, before the server may end at shut-down.
-    if (request.track_location.empty())
+    if (location.empty())
         set_overlay_cover(std::nullopt);
-    if (request == last_cover_request)
+    cover_request& last = last_cover_request;
+    const bool same_paths =
+        cover_file.changes() == cover_path_changes && placeholder_file.changes() == placeholder_changes;
+    if (cover_requested && same_paths && location == last.track_location)
         return;
-    last_cover_request = request;
-    request_cover(std::move(request));
+    cover_requested = false;
+    last.track_location.assign(location);
+    if (!same_paths) {
+        last.cover_path = cover_path;
+        last.placeholder_path = placeholder_path;
+        // Never 0, which asks for the paths to be copied whatever they were.
+        last.paths_version = last.paths_version == UINT32_MAX ? 1 : last.paths_version + 1;
+        cover_path_changes = cover_file.changes();
+        placeholder_changes = placeholder_file.changes();
+    }
+    request_cover(last);
+    cover_requested = true;
 }
 
 void end_cover_art(DWORD limit_ms)
 {
     finish_cover_at_shutdown(limit_ms);
-    last_cover_request = {};
+    cover_requested = false;
     deliver_cover_lines();
 }
 
 void queue_outputs(output_set outputs)
 {
     // The overlay shows every output's text at its last write, whether or not it has a file, with the state the
-    // host reported as the texts were made. Asked only while it is served: a server that starts asks itself.
-    const playback_state state = overlay.enabled() ? playback_state_now() : overlay_served().state;
+    // host reported as the texts were made: the state asked only while it is served (a server that starts asks
+    // itself). The first text formatted carries the state and the location with it, sparing a formatting each.
+    const bool state_wanted = overlay.enabled();
+    playback_state state = overlay_served().state;
+    bool first = true;
+    const auto format_output = [&](const char* script, utf8_string& text) {
+        if (!std::exchange(first, false) || (!state_wanted && !location_wanted)) {
+            format_now_playing(script, text);
+            return;
+        }
+        const std::size_t count = state_wanted && location_wanted ? 2 : 1;
+        format_now_playing(script, text, state_wanted ? event_riders : event_riders + 1, count);
+        if (state_wanted)
+            state = state_named(event_riders[0].value);
+        location_carried = location_wanted;
+    };
     const std::vector<output_settings>& added = added_outputs.outputs();
     if ((outputs & 1) != 0) {
         utf8_string text;
-        format_now_playing(now_playing_script.text(), text);
+        format_output(now_playing_script.text(), text);
         set_overlay_text(0, text.view(), added.size() + 1, state);
         queue_output(text);
     }
@@ -148,7 +213,7 @@ void queue_outputs(output_set outputs)
         if ((outputs >> (index + 1) & 1) == 0)
             continue;
         utf8_string text;
-        format_now_playing(added[index].script.c_str(), text);
+        format_output(added[index].script.c_str(), text);
         set_overlay_text(index + 1, text.view(), added.size() + 1, state);
         queue_output(text, added_output_target(added[index]));
     }

@@ -33,6 +33,9 @@ void refresh_overlay_position(double seconds);
 // end_cover_art then waits for it within the limit.
 void request_cover_art(bool playing_ends = false);
 void end_cover_art(DWORD limit_ms);
+// Before an event's write that request_cover_art follows: the playing track's location rides with the write's first
+// text, when it is formatted at once, instead of a formatting of its own.
+void carry_location_with_texts();
 
 // Output number index + 1 was removed and the ones after it moved down: the overlay drops its text and the marks of
 // the outputs waiting for the delay move with them. Or one was added at the end: the overlay shows it, empty until it

@@ -32,6 +32,7 @@ void playback_event_sink::on_new_track(kestrune::track_handle* track)
 {
     const auto owned = service_ptr<kestrune::track_handle>::adopt(track);
     refresh_overlay_track(true);
+    carry_location_with_texts();
     request_write_if(event_word::on_new_track);
     // The art follows the track whatever the outputs' switches.
     request_cover_art();
@@ -41,6 +42,7 @@ void playback_event_sink::on_playback_stop(std::int32_t reason)
 {
     if (reason == silent_stop_reason)
         return;
+    carry_location_with_texts();
     request_write_if(event_word::on_stop);
     request_cover_art();
 }

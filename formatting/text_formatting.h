@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include <windows.h>
 
 #include "boundary/host_boundary.h"
@@ -12,6 +15,21 @@ namespace velmora {
 // the script does not compile; otherwise the evaluation's result. Lookup and host exceptions pass through, with
 // every reference released.
 bool format_now_playing(const char* script, utf8_string& out);
+
+// A fixed script whose value a formatting gives beside its text. Its value never holds a unit separator (0x1F).
+struct rider {
+    const char* script = "";
+    std::string value;
+};
+inline constexpr std::size_t max_riders = 4;
+
+// Main thread. The same, and each rider's value, even when the script does not compile. The host's language has
+// no way to give two values, so the riders follow the script behind unit separators in one formatting, which spares
+// the player's main thread a formatting each (a formatting of the text is about all an event costs it). That is only
+// sound where the script ends closed (no open quote, bracket, field or function), which is the host's language's
+// business: each script is checked once against formattings apart, and one that does not give the same text and
+// values with riders as without has them formatted apart from then on.
+bool format_now_playing(const char* script, utf8_string& out, rider* riders, std::size_t count);
 
 // Replaces every "%volume%" by the volume text; asks for the volume only when the field occurs.
 void substitute_volume_field(kestrune::playback_control& control, utf8_string& text);

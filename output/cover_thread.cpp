@@ -34,7 +34,11 @@ struct cover_line {
 struct cover_queue {
     srw_lock lock;
     CONDITION_VARIABLE request_arrived = CONDITION_VARIABLE_INIT;
-    std::optional<cover_request> waiting;
+    // The newest request, when request_waiting; its strings keep their blocks from one request to the next.
+    cover_request waiting;
+    bool request_waiting = false;
+    // The thread sleeps on request_arrived.
+    bool asleep = false;
     // A request taken and not yet carried out.
     bool working = false;
     // Set by the main thread before it makes a thread, cleared by the thread as it ends.
@@ -133,9 +137,10 @@ public:
         std::optional<cover_art> art;
         if (!request.track_location.empty() && !(request.track_location == last_location_ && found_)) {
             bool timed_out = false;
-            art = find_cover_art(request.track_location, GetTickCount64() + cover_read_limit_ms, timed_out);
+            const std::wstring location = utf8_to_wide(request.track_location.c_str()).text();
+            art = find_cover_art(location, GetTickCount64() + cover_read_limit_ms, timed_out);
             if (timed_out)
-                leave_line("Cover art: gave up reading the art of " + utf8_of(request.track_location) + " after " +
+                leave_line("Cover art: gave up reading the art of " + request.track_location + " after " +
                            std::to_string(cover_read_limit_ms / 1000) + " s");
         } else if (!request.track_location.empty()) {
             art = found_;
@@ -179,7 +184,7 @@ private:
     }
 
     cover_file_record record_;
-    std::wstring last_location_;
+    std::string last_location_;
     std::optional<cover_art> found_;
     std::shared_ptr<const std::string> placeholder_;
     std::wstring complained_about_;
@@ -190,17 +195,21 @@ private:
 void run_requests(std::unique_lock<srw_lock>& lock) noexcept
 {
     cover_work work;
+    cover_request request;
     for (;;) {
-        if (!covers.waiting) {
+        if (!covers.request_waiting) {
             if (covers.idle_awaited)
                 SetEvent(covers.idle_reached.get());
             if (covers.end_when_idle)
                 return;
+            covers.asleep = true;
             SleepConditionVariableSRW(&covers.request_arrived, covers.lock.native(), INFINITE, 0);
+            covers.asleep = false;
             continue;
         }
-        const cover_request request = std::move(*covers.waiting);
-        covers.waiting.reset();
+        // Swapped, so that the next request finds this one's blocks.
+        std::swap(request, covers.waiting);
+        covers.request_waiting = false;
         covers.working = true;
         lock.unlock();
         try {
@@ -237,7 +246,7 @@ bool start_cover_thread() noexcept
         if (module != nullptr)
             FreeLibrary(module);
         covers.thread_running = false;
-        covers.waiting.reset();
+        covers.request_waiting = false;
         return false;
     }
     // The thread may already have ended; its handle is kept only while it runs.
@@ -248,7 +257,7 @@ bool start_cover_thread() noexcept
 
 bool idle() noexcept
 {
-    return !covers.waiting && !covers.working;
+    return !covers.request_waiting && !covers.working;
 }
 
 } // namespace
@@ -258,20 +267,28 @@ void set_cover_listener(cover_listener new_listener) noexcept
     listener = new_listener;
 }
 
-void request_cover(cover_request request)
+void request_cover(const cover_request& request)
 {
     if (!covers.idle_reached.valid())
         covers.idle_reached = kernel_handle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     bool start = false;
     {
         const std::lock_guard<srw_lock> lock(covers.lock);
-        covers.waiting = std::move(request);
+        // A copy cut short by bad_alloc leaves nothing waiting, rather than half a request.
+        covers.request_waiting = false;
+        covers.waiting.track_location.assign(request.track_location);
+        if (request.paths_version == 0 || request.paths_version != covers.waiting.paths_version) {
+            covers.waiting.cover_path.assign(request.cover_path);
+            covers.waiting.placeholder_path.assign(request.placeholder_path);
+            covers.waiting.paths_version = request.paths_version;
+        }
+        covers.request_waiting = true;
         covers.given_up = false;
         covers.end_when_idle = false;
         if (!covers.thread_running) {
             covers.thread_running = true;
             start = true;
-        } else {
+        } else if (covers.asleep) {
             WakeConditionVariable(&covers.request_arrived);
         }
     }
@@ -321,7 +338,7 @@ void finish_cover_at_shutdown(DWORD limit_ms)
     {
         const std::lock_guard<srw_lock> lock(covers.lock);
         if (!done) {
-            covers.waiting.reset();
+            covers.request_waiting = false;
             covers.given_up = true;
             if (covers.thread.valid())
                 CancelSynchronousIo(covers.thread.get());

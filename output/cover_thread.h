@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -11,18 +12,14 @@ namespace velmora {
 
 // What the main thread fixed for the cover file when it asked: where it goes and what it shows.
 struct cover_request {
-    // Empty when nothing plays: the file then shows the placeholder.
-    std::wstring track_location;
+    // As the host gives it, in UTF-8; empty when nothing plays: the file then shows the placeholder.
+    std::string track_location;
     // The full path; empty when no file is published.
     std::wstring cover_path;
     // The user's picture for no art; empty for a transparent pixel.
     std::wstring placeholder_path;
-
-    bool operator==(const cover_request& other) const
-    {
-        return track_location == other.track_location && cover_path == other.cover_path &&
-               placeholder_path == other.placeholder_path;
-    }
+    // Changes with the two paths, so that they are copied only then; 0 copies them whatever they were.
+    std::uint32_t paths_version = 0;
 };
 
 // The thread that finds the playing track's art and publishes it, so that neither the host's main thread nor the
@@ -40,8 +37,9 @@ inline constexpr DWORD cover_read_limit_ms = 5000;
 using cover_listener = void (*)(const std::optional<cover_art>& art);
 void set_cover_listener(cover_listener listener) noexcept;
 
-// Main thread. bad_alloc passes, with nothing asked.
-void request_cover(cover_request request);
+// Main thread. Copied into blocks kept from the request before, so that asking allocates nothing as a rule and wakes
+// the thread only when it waits. bad_alloc passes, with nothing asked.
+void request_cover(const cover_request& request);
 
 // Main thread: sends the host's console the lines the thread left (its errors and the reads it gave up), in order.
 void deliver_cover_lines();

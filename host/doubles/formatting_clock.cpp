@@ -52,4 +52,11 @@ formatting_clock::section::~section()
     ticks_ += ticks_now() - start_;
 }
 
+formatting_clock::component_call::component_call() noexcept : start_(ticks_now()) {}
+
+formatting_clock::component_call::~component_call()
+{
+    ticks_ -= ticks_now() - start_;
+}
+
 } // namespace stand_in

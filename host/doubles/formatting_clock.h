@@ -24,6 +24,18 @@ public:
         std::int64_t start_;
     };
 
+    // Inside a section, leaves out the component's own code that the host calls, such as the string it fills.
+    class component_call {
+    public:
+        component_call() noexcept;
+        ~component_call();
+        component_call(const component_call&) = delete;
+        component_call& operator=(const component_call&) = delete;
+
+    private:
+        std::int64_t start_;
+    };
+
 private:
     static std::atomic<std::int64_t> ticks_;
 };

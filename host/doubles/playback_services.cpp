@@ -28,6 +28,7 @@ void evaluate_into(kestrune::utf8_string* out, kestrune::title_format_script* sc
                 return std::nullopt;
             return found->second;
         });
+    const formatting_clock::component_call component;
     out->assign(text.c_str(), text.size());
 }
 

@@ -1,10 +1,13 @@
 #include "events/playback_event_sink.h"
 
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "boundary/host_exceptions.h"
+#include "output/cover_thread.h"
+#include "settings/component_settings.h"
 #include "tests/host_fixture.h"
 #include "ui/preferences_window.h"
 
@@ -60,6 +63,38 @@ TEST_F(PlaybackEventSink, PresentsBothTablesAndTheWorkerFieldsWhereTheHostLooks)
     EXPECT_TRUE(sink.query_by_guid(&found, kestrune::playback_event_sink_guid));
     EXPECT_EQ(found, static_cast<kestrune::service_object*>(&sink));
     EXPECT_TRUE(hook.query_by_guid(&found, kestrune::init_quit_hook_guid));
+}
+
+TEST_F(PlaybackEventSink, ANewTracksTextCarriesItsLocationToTheCoverArtInOneFormatting)
+{
+    const std::wstring folder = path + L".album";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::string picture = "GIF89a\x01\x00\x01\x00picture";
+    std::ofstream(std::wstring(folder + L"\\cover.gif").c_str(), std::ios::binary) << picture;
+    char location[MAX_PATH * 3];
+    WideCharToMultiByte(CP_UTF8, 0, (folder + L"\\01.mp3").c_str(), -1, location, sizeof location, nullptr, nullptr);
+    stand_in::track_handle track(audit, "track with art", {{"title", "T"}, {"path", location}});
+    control.playing = &track;
+    cover_settings.set(std::string(location) + ".cover.gif", "");
+    event_settings.set_word(event_word::on_new_track, 1);
+    for (int event = 0; event < 2; ++event) {
+        const std::size_t compiled = compiler.received.size();
+        track.add_ref();
+        host_view().on_new_track(&track);
+        ASSERT_TRUE(wait_for_cover(10000));
+        ASSERT_TRUE(published_cover().has_value());
+        EXPECT_EQ(*published_cover()->bytes, picture);
+        // The first time the script is checked against formattings apart; from then on one formatting gives both.
+        if (event == 1) {
+            EXPECT_EQ(compiler.received.size() - compiled, 1u);
+        }
+    }
+    finish_cover_at_shutdown(5000);
+    cover_settings.set("", "");
+    control.playing = nullptr;
+    DeleteFileW((std::wstring(path) + L".album\\01.mp3.cover.gif").c_str());
+    DeleteFileW((folder + L"\\cover.gif").c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(PlaybackEventSink, EachNotificationWritesOnlyWhenItsSwitchIsOn)
@@ -143,7 +178,6 @@ TEST_F(PlaybackEventSink, EveryOutputFollowsItsOwnSwitchesInOutputOrder)
     host.on_playback_starting(1, 0);
     hook.on_startup();
     EXPECT_EQ(file_text(), expected) << "playback starting writes the first output, start-up every output";
-
 }
 
 TEST_F(PlaybackEventSink, TheNewTrackIsReleasedWhenTheWriteThrows)

@@ -181,6 +181,43 @@ TEST_F(TextFormatting, AScriptThatDoesNotCompileLeavesTheOutputUntouched)
     EXPECT_EQ(control.track_queries, 0u);
 }
 
+TEST_F(TextFormatting, RidersComeWithTheTextInOneFormattingOnlyWhereTogetherGivesWhatApartDoes)
+{
+    stand_in::track_handle located(audit, "located", {{"artist", "A"}, {"title", "T\x1F"}, {"path", "C:\\M\\a.mp3"}});
+    control.playing = &located;
+    control.paused = true;
+    const auto formatted = [&](const char* script, rider* riders, std::size_t count, const std::string& text) {
+        const std::size_t calls = control.format_calls;
+        utf8_string out;
+        EXPECT_TRUE(format_now_playing(script, out, riders, count)) << script;
+        EXPECT_EQ(out.c_str(), text) << script;
+        return control.format_calls - calls;
+    };
+    rider riders[] = {{"$if(%ispaused%,paused,playing)", {}}, {"$if(%isplaying%,%path%)", {}}};
+    // Checked the first time; then one formatting gives all, the text's own separator kept.
+    EXPECT_EQ(formatted("[%artist%] - %title%", riders, 2, "A - T\x1F"), 4u);
+    EXPECT_EQ(formatted("[%artist%] - %title%", riders, 2, "A - T\x1F"), 1u);
+    EXPECT_EQ(riders[0].value, "paused");
+    EXPECT_EQ(riders[1].value, "C:\\M\\a.mp3");
+    EXPECT_EQ(formatted("[%artist%] - %title% %volume%", riders + 1, 1, "A - T\x1F 0.00"), 3u);
+    EXPECT_EQ(formatted("[%artist%] - %title% %volume%", riders + 1, 1, "A - T\x1F 0.00"), 1u);
+
+    // A rider whose value would be cut wrong, as one after an open quote would in a lenient language, stays apart.
+    rider cut[] = {{"x'\x1F'y", {}}};
+    EXPECT_EQ(formatted("%title%", cut, 1, "T\x1F"), 3u);
+    EXPECT_EQ(formatted("%title%", cut, 1, "T\x1F"), 2u);
+    EXPECT_EQ(cut[0].value, "x\x1Fy");
+
+    // A script that does not compile gives false and the riders all the same.
+    utf8_string out;
+    EXPECT_FALSE(format_now_playing("$if(%title%", out, riders, 2));
+    EXPECT_EQ(riders[1].value, "C:\\M\\a.mp3");
+    control.playing = nullptr;
+    formatted("[%artist%] - %title%", riders, 2, " - ?");
+    EXPECT_EQ(riders[0].value, "playing");
+    EXPECT_EQ(riders[1].value, "");
+}
+
 TEST_F(TextFormatting, LookupFailuresPassThroughWithEveryReferenceReleased)
 {
     stand_in::title_format_compiler second(audit);

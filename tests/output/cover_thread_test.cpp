@@ -11,9 +11,17 @@
 #include "tests/file_identity.h"
 #include "tests/host_fixture.h"
 #include "tests/output/mounted_disk.h"
+#include "text/text_conversion.h"
 
 namespace velmora {
 namespace {
+
+// A location as the host gives it.
+std::string utf8(const std::wstring& path)
+{
+    const byte_buffer bytes = wide_to_utf8(path.c_str());
+    return std::string(bytes.text(), bytes.length());
+}
 
 // The header of a PNG of the given size: enough for the art's reader, which publishes bytes as found.
 std::string png_of(unsigned width, unsigned height, char fill)
@@ -66,7 +74,7 @@ protected:
     // Asks for the track's art (nothing plays when it is empty) and waits until it is carried out.
     void show(const std::wstring& track, const std::wstring& placeholder = L"")
     {
-        request_cover({track.empty() ? track : folder + track, cover, placeholder});
+        request_cover({track.empty() ? std::string() : utf8(folder + track), cover, placeholder});
         ASSERT_TRUE(wait_for_cover(10000));
     }
 
@@ -89,7 +97,7 @@ TEST_F(CoverThread, EachTracksArtThenThePlaceholderWhenNothingPlays)
     show(L"\\A\\01.mp3");
     EXPECT_EQ(contents(cover), art_a);
     // A newer request before the thread takes the older one is the one carried out.
-    request_cover({folder + L"\\A\\02.mp3", cover, L""});
+    request_cover({utf8(folder + L"\\A\\02.mp3"), cover, L""});
     show(L"\\B\\01.flac");
     EXPECT_EQ(contents(cover), art_b);
     ASSERT_TRUE(published_cover().has_value());
@@ -145,7 +153,7 @@ TEST_F(CoverThread, ATracksEmbeddedArtIsReadOnTheThread)
     const wchar_t* tracks = _wgetenv(L"VELMORA_ART_TRACKS");
     if (tracks == nullptr)
         GTEST_SKIP() << "VELMORA_ART_TRACKS names no folder of tracks";
-    request_cover({std::wstring(tracks) + L"\\embedded\\metaflac.flac", cover, L""});
+    request_cover({utf8(std::wstring(tracks) + L"\\embedded\\metaflac.flac"), cover, L""});
     ASSERT_TRUE(wait_for_cover(10000));
     ASSERT_TRUE(published_cover().has_value());
     EXPECT_EQ(published_cover()->source, art_source::embedded_front_cover);
@@ -165,7 +173,7 @@ TEST_F(CoverThread, ATrackOnASlowDiskHoldsUpNeitherThePlayerNorTheNextText)
     // server, which would otherwise be busy with the new thread's first open through the slow disk.
     show(L"\\A\\01.mp3");
     const ULONGLONG start = GetTickCount64();
-    request_cover({disk + L"\\album\\01.mp3", cover, L""});
+    request_cover({utf8(disk + L"\\album\\01.mp3"), cover, L""});
     const ULONGLONG asked = GetTickCount64() - start;
     queue_output(utf8_string("x"));
     EXPECT_TRUE(wait_for_output(10000));
