@@ -11,7 +11,6 @@
 #include "output/cover_thread.h"
 #include "overlay/overlay_server.h"
 #include "settings/component_settings.h"
-#include "text/text_conversion.h"
 
 namespace velmora {
 

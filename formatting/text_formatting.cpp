@@ -249,13 +249,16 @@ bool format_now_playing(const char* script, utf8_string& out, rider* riders, std
         for (std::size_t index = 0; index < count; ++index)
             checked.rider_scripts[index] = riders[index].script;
         compose(checked.with_riders, script, riders, count);
-        compose(composed, prepared, riders, count);
+        const char* with_riders = checked.with_riders.c_str();
+        if (prepared != script) {
+            compose(composed, prepared, riders, count);
+            with_riders = composed.c_str();
+        }
         rider together[max_riders];
         for (std::size_t index = 0; index < count; ++index)
             together[index].script = riders[index].script;
         utf8_string text;
-        checked.rides =
-            format_with_riders(*control, composed.c_str(), text, together, count) && text.view() == out.view();
+        checked.rides = format_with_riders(*control, with_riders, text, together, count) && text.view() == out.view();
         for (std::size_t index = 0; checked.rides && index < count; ++index)
             checked.rides = together[index].value == riders[index].value;
         if (ridden_scripts.size() == ridden_scripts_kept)
